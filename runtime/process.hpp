@@ -1,0 +1,38 @@
+// How a run starts and ends: floating-point set-up, stops and run-time errors.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+// Sets the name that prefixes the run-time error lines ("zumek_tav: severe (24): ...").
+void set_program_name(std::string_view name);
+const std::string& program_name();
+
+// Flush-to-zero and denormals-are-zero for the whole run; called first thing in main.
+void fp_setup();
+
+// Exit statuses of a stop.
+constexpr int exit_normal = 0;   // "PROGRAM TERMINATED." and the other normal ends
+constexpr int exit_error = 1;    // every stop that ends a run on an error
+
+// Ends the run: flushes and closes every open file, writes the stop text alone on a line to
+// the standard error stream (nothing when it is empty), exits with the status.
+[[noreturn]] void stop(std::string_view text, int status);
+
+// Run-time error numbers.
+constexpr int rte_end_of_file = 24;
+constexpr int rte_file_not_found = 29;
+constexpr int rte_out_of_memory = 41;
+constexpr int rte_bad_value = 59;
+
+// Ends the run on an input or memory failure that the program does not test itself: one
+// line "<program>: severe (N): <message>" on the standard error stream, exit status N.
+[[noreturn]] void runtime_error(int number, std::string_view message);
+
+// Ends the run from a check that found a programming error (never from input): the message
+// on the standard error stream and exit status 1.
+[[noreturn]] void internal_error(std::string_view message);
+
+}  // namespace rt
