@@ -1,0 +1,40 @@
+// A square sparse matrix filled entry by entry in linked form, then finished in place into
+// row-compressed form.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/array.hpp"
+#include "runtime/text_io.hpp"
+
+namespace num {
+
+struct sparse_store {
+  std::int32_t order = 0;               // rows (and columns)
+  std::int32_t NZ = 0;                  // capacity in slots
+  rt::vec1<std::int32_t> row_start;     // order + 1: chain heads (linked) or row pointers (finished)
+  rt::vec1<std::int32_t> column;        // NZ
+  rt::vec1<double> value;               // NZ
+  rt::vec1<std::int32_t> link;          // NZ, linked form only
+};
+
+// Sizes the arrays for order rows and NZ slots (allocation failure ends the run).
+void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ);
+
+// Empties the store into linked form: row_start(i) = -i, free counter NZ, every slot cleared.
+void sparse_init(sparse_store& s);
+
+// Puts entry_value at (I, J) of a store in linked form. duplicate_action < 0 keeps the old
+// value, 0 replaces it, > 0 adds to it. message_level >= 0 writes the fatal messages to
+// message_unit. IER: 0 new entry, 700 position present, 701 out of range, 702 store full.
+void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+           int duplicate_action, int message_level, rt::text_out& message_unit,
+           std::int32_t& IER);
+
+// Turns a store in linked form into row-compressed form in place.
+void sparse_finish(sparse_store& s);
+
+void fill_doubles(std::int64_t n, rt::vec1<double>& v, double x);
+void fill_ints(std::int64_t n, rt::vec1<std::int32_t>& v, std::int32_t x);
+
+}  // namespace num
