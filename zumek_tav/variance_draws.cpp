@@ -33,7 +33,7 @@ double rebuild_family_matrices(run_state& s) {
   std::int32_t offset = 0;
   for (std::int32_t e = 1; e <= s.n_effects - 3; ++e) offset += s.remaining_levels(e);
   std::int64_t records = 0;
-  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.family_block(f).n_records;
+  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.families(f).n_records;
   if (offset + records > s.n_equations)
     rt::stop("BEWARE! MORE DATA RECORDS THAN LEVELS OF THE FAMILY-CORRELATED EFFECT",
              rt::exit_error);
@@ -42,7 +42,7 @@ double rebuild_family_matrices(run_state& s) {
   const double p = s.current_p_par;
   double type3_quadratic_sum = 0.0;
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
-    family_block& fb = s.family_block(f);
+    family_block& fb = s.families(f);
     const std::int32_t n = fb.n_records;
     const double* u = s.sample.data() + offset;
     const rt::col_view resid{fb.residual_matrix.data(), n};
@@ -55,7 +55,7 @@ double rebuild_family_matrices(run_state& s) {
           rinv(r, c) = resid(r, c);
         }
       std::int32_t rank = 0;
-      num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank, nullptr);
+      num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank);
       if (rank < n) {
         rt::write(con, {""});
         rt::write(con, {"-----------"});
@@ -161,7 +161,7 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
   double block[4] = {s.g_draw_inverse(j, 1, 1), s.g_draw_inverse(j, 2, 1),
                      s.g_draw_inverse(j, 1, 2), s.g_draw_inverse(j, 2, 2)};
   std::int32_t rank = 0;
-  num::sym_ginverse(block, corr, 2, 1.0E-12, rank, nullptr);
+  num::sym_ginverse(block, corr, 2, 1.0E-12, rank);
   s.g_draw_inverse(j, 1, 1) = block[0];
   s.g_draw_inverse(j, 2, 1) = block[1];
   s.g_draw_inverse(j, 1, 2) = block[2];
