@@ -108,7 +108,7 @@ std::int32_t type3_offset(const run_state& s) {
 // The values of every family must lie inside the sample vector.
 void check_type3_extent(const run_state& s, std::int32_t offset) {
   std::int64_t records = 0;
-  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.families(f).n_records;
+  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.family_block(f).n_records;
   if (offset + records > s.n_equations)
     rt::stop("BEWARE! MORE DATA RECORDS THAN LEVELS OF THE FAMILY-CORRELATED EFFECT",
              rt::exit_error);
@@ -129,7 +129,7 @@ void grid_pass(run_state& s) {
   rt::text_out& con = rt::console();
 
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
-    family_block& fb = s.families(f);
+    tav::family_block& fb = s.family_block(f);
     const std::int32_t n = fb.n_records;
     const double* u = s.sample.data() + offset;
     if (f < s.n_families) {

@@ -166,25 +166,25 @@ void sweep_location_effects(run_state& s) {
         case 3: {
           if (left == 0) {
             fam += 1;
-            while (fam <= s.n_families && s.families(fam).n_records == 0) fam += 1;
+            while (fam <= s.n_families && s.family_block(fam).n_records == 0) fam += 1;
             if (fam > s.n_families ||
-                i + s.families(fam).n_records - 1 > s.n_equations) {
+                i + s.family_block(fam).n_records - 1 > s.n_equations) {
               rt::write(con, {"LEVELS AND DATA RECORDS DIFFER IN EFFECT", e});
               rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
             }
             pos = 1;
-            left = s.families(fam).n_records - 1;
+            left = s.family_block(fam).n_records - 1;
             fam_first = i;
           } else {
             left -= 1;
             pos += 1;
           }
-          family_block& fb = s.families(fam);
+          tav::family_block& fb = s.family_block(fam);
           const std::int32_t n = fb.n_records;
-          const rt::col_view RINV{fb.RINV.data(), n};
           if (fam == s.n_families) {
-            d = d + ginv11 * RINV(pos, pos);
+            d = d + ginv11 * fb.RINV(pos);  // the rest group keeps only its diagonal
           } else {
+            const rt::col_view RINV = dense(fb.RINV, n);
             for (std::int32_t m = 1; m <= n; ++m) {
               const std::int32_t q = fam_first + m - 1;
               if (q == i)

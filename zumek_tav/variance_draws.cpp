@@ -33,7 +33,7 @@ double rebuild_family_matrices(run_state& s) {
   std::int32_t offset = 0;
   for (std::int32_t e = 1; e <= s.n_effects - 3; ++e) offset += s.remaining_levels(e);
   std::int64_t records = 0;
-  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.families(f).n_records;
+  for (std::int32_t f = 1; f <= s.n_families; ++f) records += s.family_block(f).n_records;
   if (offset + records > s.n_equations)
     rt::stop("BEWARE! MORE DATA RECORDS THAN LEVELS OF THE FAMILY-CORRELATED EFFECT",
              rt::exit_error);
@@ -42,12 +42,12 @@ double rebuild_family_matrices(run_state& s) {
   const double p = s.current_p_par;
   double type3_quadratic_sum = 0.0;
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
-    family_block& fb = s.families(f);
+    tav::family_block& fb = s.family_block(f);
     const std::int32_t n = fb.n_records;
     const double* u = s.sample.data() + offset;
-    const rt::col_view resid{fb.residual_matrix.data(), n};
-    const rt::col_view rinv{fb.RINV.data(), n};
     if (f < s.n_families) {
+      const rt::col_view resid = dense(fb.residual_matrix, n);
+      const rt::col_view rinv = dense(fb.RINV, n);
       const rt::col_view link{fb.dam_link_matrix.data(), n};
       for (std::int32_t c = 1; c <= n; ++c)
         for (std::int32_t r = 1; r <= n; ++r) {
@@ -69,13 +69,12 @@ double rebuild_family_matrices(run_state& s) {
       }
       add_family_quadratic_form(fb.RINV.data(), n, u, false, type3_quadratic_sum);
     } else {
-      // The rest group is the identity and is never inverted; its off-diagonal elements are
-      // zero from the start and stay so, so only the diagonal is set.
+      // The rest group is the identity and is never inverted; it keeps only its diagonal.
       for (std::int32_t i = 1; i <= n; ++i) {
-        resid(i, i) = 1.0 + p * 0.0;
-        rinv(i, i) = resid(i, i);
+        fb.residual_matrix(i) = 1.0 + p * 0.0;
+        fb.RINV(i) = fb.residual_matrix(i);
+        type3_quadratic_sum = type3_quadratic_sum + u[i - 1] * u[i - 1] * fb.RINV(i);
       }
-      add_family_quadratic_form(fb.RINV.data(), n, u, true, type3_quadratic_sum);
     }
     offset += n;
   }
