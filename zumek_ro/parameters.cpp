@@ -13,7 +13,7 @@ namespace ro {
 namespace {
 
 [[noreturn]] void bad_parameter(const std::string& what) {
-  rt::stop("PARAMETER FILE ERROR: " + what, rt::exit_error);
+  rt::stop(what + " PROGRAM TERMINATED.", rt::exit_error);
 }
 
 void skip_lines(rt::text_in& f, int n) {
@@ -27,11 +27,11 @@ std::span<std::int32_t> whole(rt::vec1<std::int32_t>& v) {
 // Counts of lines 15 to 20 that size arrays or loops; n_effects below 3 would put the G0
 // values of lines 39 to 42 below effect 1.
 void check_counts(const run_state& s) {
-  if (s.n_rounds < 0) bad_parameter("NUMBER OF ROUNDS (LINE 16) IS NEGATIVE.");
-  if (s.NZ < 0) bad_parameter("NZ (LINE 17) IS NEGATIVE.");
-  if (s.n_pedigree < 0) bad_parameter("NUMBER OF PEDIGREE LINES (LINE 18) IS NEGATIVE.");
-  if (s.NRDF < 0) bad_parameter("NRDF (LINE 19) IS NEGATIVE.");
-  if (s.n_effects < 3) bad_parameter("NUMBER OF EFFECTS (LINE 20) MUST BE AT LEAST 3.");
+  if (s.n_rounds < 0) bad_parameter("PLEASE, SET A NON-NEGATIVE NUMBER OF ROUNDS (LINE 16).");
+  if (s.NZ < 0) bad_parameter("PLEASE, SET A NON-NEGATIVE NZ (LINE 17).");
+  if (s.n_pedigree < 0) bad_parameter("PLEASE, SET A NON-NEGATIVE PEDIGREE SIZE (LINE 18).");
+  if (s.NRDF < 0) bad_parameter("PLEASE, SET A NON-NEGATIVE NRDF (LINE 19).");
+  if (s.n_effects < 3) bad_parameter("PLEASE, SET 3 OR MORE EFFECTS (LINE 20).");
 }
 
 // The first draw seeds the generator from |seed| and leaves |seed| + 1 in seed, so |seed|
@@ -39,11 +39,8 @@ void check_counts(const run_state& s) {
 // multiplicative step turns into 0 for ever.
 void check_seed(std::int32_t seed) {
   const std::int64_t s = seed < 0 ? -static_cast<std::int64_t>(seed) : seed;
-  if (s >= 2147483647)
-    bad_parameter("SEED (LINE 15) MUST LIE BETWEEN -2147483646 AND 2147483646.");
-  if (s == 1258593648 || s == 1258593649)
-    bad_parameter("SEED (LINE 15) " + std::to_string(seed) +
-                  " LOCKS THE RANDOM GENERATOR. PLEASE, CHOOSE ANOTHER SEED.");
+  if (s >= 2147483647 || s == 1258593648 || s == 1258593649)
+    bad_parameter("PLEASE, SET ANOTHER SEED (LINE 15): THIS ONE CANNOT START THE RANDOM GENERATOR.");
 }
 
 // Per-effect values of lines 27 and 30 that later serve as sizes and indexes.
@@ -51,18 +48,18 @@ void check_effects(const run_state& s) {
   std::int64_t n_equations = 0;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
     if (s.NLEV(k) < 0)
-      bad_parameter("NLEV OF EFFECT " + std::to_string(k) + " (LINE 27) IS NEGATIVE.");
+      bad_parameter("PLEASE, SET A NON-NEGATIVE NLEV (LINE 27, EFFECT " + std::to_string(k) + ").");
     n_equations += s.NLEV(k);
   }
   if (n_equations > 2147483647)
-    bad_parameter("THE SUM OF NLEV (LINE 27) EXCEEDS 2147483647 EQUATIONS.");
+    bad_parameter("PLEASE, CHECK NLEV (LINE 27): MORE THAN 2147483647 EQUATIONS.");
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
     const std::int32_t c = s.CORR(k);
     if (c < 0 || c > 2)
-      bad_parameter("CORR OF EFFECT " + std::to_string(k) + " (LINE 30) MUST BE 0, 1 OR 2.");
+      bad_parameter("PLEASE, SET CORR TO 0, 1 OR 2 (LINE 30, EFFECT " + std::to_string(k) + ").");
     if (c > 0 && k + c - 1 > s.n_effects)
-      bad_parameter("THE CORRELATED BLOCK OF EFFECT " + std::to_string(k) +
-                    " (LINE 30) REACHES PAST THE LAST EFFECT.");
+      bad_parameter("PLEASE, CHECK CORR (LINE 30): THE BLOCK OF EFFECT " + std::to_string(k) +
+                    " REACHES PAST THE LAST EFFECT.");
   }
   // The pedigree pass writes member numbers 1..n_pedigree as levels of every effect of its
   // block; fewer levels would put its terms into the next effect's equations.
@@ -70,8 +67,9 @@ void check_effects(const run_state& s) {
     if (s.CORR(k) == 0 || s.TYPO(k) != 2) continue;
     for (std::int32_t m = k; m <= k + s.CORR(k) - 1; ++m)
       if (s.NLEV(m) < s.n_pedigree)
-        bad_parameter("EFFECT " + std::to_string(m) + " OF THE PEDIGREE BLOCK OF EFFECT " +
-                      std::to_string(k) + " HAS FEWER LEVELS (NLEV) THAN PEDIGREE LINES.");
+        bad_parameter("PLEASE, CHECK NLEV (LINE 27): EFFECT " + std::to_string(m) +
+                      " OF THE PEDIGREE BLOCK OF EFFECT " + std::to_string(k) +
+                      " HAS FEWER LEVELS THAN THE PEDIGREE SIZE.");
   }
 }
 
@@ -88,8 +86,8 @@ void read_parameters(run_state& s) {
   rt::read(f, {s.n_pedigree});
   rt::read(f, {s.NRDF});
   rt::read(f, {s.n_effects});
-  check_counts(s);
   check_seed(s.seed);
+  check_counts(s);
   skip_lines(f, 5);
 
   const std::int32_t ne = s.n_effects;
@@ -134,7 +132,7 @@ void read_parameters(run_state& s) {
     rt::stop("PLEASE, SET AN ODD NUMBER OF GRID POINTS. PROGRAM TERMINATED.", rt::exit_error);
   // One point (or fewer) makes no grid and a zero divisor for the coarse step.
   if (s.n_grid_points < 3)
-    bad_parameter("NUMBER OF GRID POINTS (LINE 50) MUST BE AT LEAST 3.");
+    bad_parameter("PLEASE, SET 3 OR MORE GRID POINTS (LINE 50).");
 
   rt::read(f, {s.coarse_grid_start, s.coarse_grid_end});
   rt::read(f, {s.fine_grid_step});

@@ -97,6 +97,9 @@ struct bad_case {
   const char* message;   // regular expression on the standard error stream
 };
 
+#define END " PROGRAM TERMINATED\\.\r?\n$"
+#define SEED "^PLEASE, SET ANOTHER SEED \\(LINE 15\\): THIS ONE CANNOT START THE RANDOM GENERATOR\\." END
+
 class RoParameterChecks : public ::testing::TestWithParam<bad_case> {};
 
 TEST_P(RoParameterChecks, StopsWithMessageAndStatus1) {
@@ -110,24 +113,25 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RoParameterChecks,
     ::testing::Values(
         bad_case{"even_grid", 50, "4", "^PLEASE, SET AN ODD NUMBER OF GRID POINTS\\. PROGRAM TERMINATED\\.\r?\n$"},
-        bad_case{"zero_grid", 50, "0", "PLEASE, SET AN ODD NUMBER OF GRID POINTS\\. PROGRAM TERMINATED\\."},
-        bad_case{"one_grid", 50, "1", "PARAMETER FILE ERROR: NUMBER OF GRID POINTS \\(LINE 50\\) MUST BE AT LEAST 3\\."},
-        bad_case{"negative_grid", 50, "-3", "NUMBER OF GRID POINTS \\(LINE 50\\) MUST BE AT LEAST 3"},
-        bad_case{"two_effects", 20, "2", "PARAMETER FILE ERROR: NUMBER OF EFFECTS \\(LINE 20\\) MUST BE AT LEAST 3\\."},
-        bad_case{"negative_rounds", 16, "-1", "PARAMETER FILE ERROR: NUMBER OF ROUNDS \\(LINE 16\\) IS NEGATIVE\\."},
-        bad_case{"negative_nz", 17, "-5", "PARAMETER FILE ERROR: NZ \\(LINE 17\\) IS NEGATIVE\\."},
-        bad_case{"negative_pedigree", 18, "-5", "PARAMETER FILE ERROR: NUMBER OF PEDIGREE LINES \\(LINE 18\\) IS NEGATIVE\\."},
-        bad_case{"negative_nrdf", 19, "-4", "PARAMETER FILE ERROR: NRDF \\(LINE 19\\) IS NEGATIVE\\."},
-        bad_case{"seed_max", 15, "2147483647", "PARAMETER FILE ERROR: SEED \\(LINE 15\\) MUST LIE BETWEEN -2147483646 AND 2147483646\\."},
-        bad_case{"seed_min", 15, "-2147483648", "SEED \\(LINE 15\\) MUST LIE BETWEEN"},
-        bad_case{"seed_lock", 15, "1258593648", "PARAMETER FILE ERROR: SEED \\(LINE 15\\) 1258593648 LOCKS THE RANDOM GENERATOR\\. PLEASE, CHOOSE ANOTHER SEED\\."},
-        bad_case{"seed_lock_negative", 15, "-1258593649", "SEED \\(LINE 15\\) -1258593649 LOCKS THE RANDOM GENERATOR"},
-        bad_case{"corr_three", 30, "0 0 3 2 0", "PARAMETER FILE ERROR: CORR OF EFFECT 3 \\(LINE 30\\) MUST BE 0, 1 OR 2\\."},
-        bad_case{"corr_negative", 30, "-1 0 1 2 0", "CORR OF EFFECT 1 \\(LINE 30\\) MUST BE 0, 1 OR 2"},
-        bad_case{"block_past_end", 30, "0 0 1 0 2", "PARAMETER FILE ERROR: THE CORRELATED BLOCK OF EFFECT 5 \\(LINE 30\\) REACHES PAST THE LAST EFFECT\\."},
-        bad_case{"negative_nlev", 27, "3 -2 4 5 5", "PARAMETER FILE ERROR: NLEV OF EFFECT 2 \\(LINE 27\\) IS NEGATIVE\\."},
-        bad_case{"huge_nlev", 27, "2000000000 2000000000 4 5 5", "THE SUM OF NLEV \\(LINE 27\\) EXCEEDS 2147483647 EQUATIONS"},
-        bad_case{"short_block", 27, "3 2 4 5 4", "PARAMETER FILE ERROR: EFFECT 5 OF THE PEDIGREE BLOCK OF EFFECT 4 HAS FEWER LEVELS \\(NLEV\\) THAN PEDIGREE LINES\\."}),
+        bad_case{"zero_grid", 50, "0", "^PLEASE, SET AN ODD NUMBER OF GRID POINTS\\. PROGRAM TERMINATED\\.\r?\n$"},
+        bad_case{"one_grid", 50, "1", "^PLEASE, SET 3 OR MORE GRID POINTS \\(LINE 50\\)\\." END},
+        bad_case{"negative_grid", 50, "-3", "^PLEASE, SET 3 OR MORE GRID POINTS \\(LINE 50\\)\\." END},
+        bad_case{"two_effects", 20, "2", "^PLEASE, SET 3 OR MORE EFFECTS \\(LINE 20\\)\\." END},
+        bad_case{"negative_rounds", 16, "-1", "^PLEASE, SET A NON-NEGATIVE NUMBER OF ROUNDS \\(LINE 16\\)\\." END},
+        bad_case{"negative_nz", 17, "-5", "^PLEASE, SET A NON-NEGATIVE NZ \\(LINE 17\\)\\." END},
+        bad_case{"negative_pedigree", 18, "-5", "^PLEASE, SET A NON-NEGATIVE PEDIGREE SIZE \\(LINE 18\\)\\." END},
+        bad_case{"negative_nrdf", 19, "-4", "^PLEASE, SET A NON-NEGATIVE NRDF \\(LINE 19\\)\\." END},
+        bad_case{"seed_max", 15, "2147483647", SEED},
+        bad_case{"seed_max_negative", 15, "-2147483647", SEED},
+        bad_case{"seed_min", 15, "-2147483648", SEED},
+        bad_case{"seed_lock", 15, "1258593648", SEED},
+        bad_case{"seed_lock_negative", 15, "-1258593649", SEED},
+        bad_case{"corr_three", 30, "0 0 3 2 0", "^PLEASE, SET CORR TO 0, 1 OR 2 \\(LINE 30, EFFECT 3\\)\\." END},
+        bad_case{"corr_negative", 30, "-1 0 1 2 0", "^PLEASE, SET CORR TO 0, 1 OR 2 \\(LINE 30, EFFECT 1\\)\\." END},
+        bad_case{"block_past_end", 30, "0 0 1 0 2", "^PLEASE, CHECK CORR \\(LINE 30\\): THE BLOCK OF EFFECT 5 REACHES PAST THE LAST EFFECT\\." END},
+        bad_case{"negative_nlev", 27, "3 -2 4 5 5", "^PLEASE, SET A NON-NEGATIVE NLEV \\(LINE 27, EFFECT 2\\)\\." END},
+        bad_case{"huge_nlev", 27, "2000000000 2000000000 4 5 5", "^PLEASE, CHECK NLEV \\(LINE 27\\): MORE THAN 2147483647 EQUATIONS\\." END},
+        bad_case{"short_block", 27, "3 2 4 5 4", "^PLEASE, CHECK NLEV \\(LINE 27\\): EFFECT 5 OF THE PEDIGREE BLOCK OF EFFECT 4 HAS FEWER LEVELS THAN THE PEDIGREE SIZE\\." END}),
     [](const ::testing::TestParamInfo<bad_case>& i) { return std::string(i.param.name); });
 
 TEST(RoParameters, AcceptedEdgeValues) {
