@@ -283,8 +283,8 @@ TEST(PedigreeInbreeding, RandomPedigreeInverseTimesDenseIsIdentity) {
 }
 
 TEST(PedigreeInbreeding, DeepPedigreeWithThousandsOfAncestors) {
-  // Wide windows give walks over more than a thousand ancestors.
-  std::vector<ped_line> p = random_pedigree(2500, 700, 99);
+  // Many overlapping generations give walks over more than a thousand ancestors.
+  std::vector<ped_line> p = random_pedigree(2500, 150, 99);
   pass_setup c;
   c.CORR = {0};
   pass_run r = run_pass("ped_deep", p, c);
