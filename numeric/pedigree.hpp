@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstddef>
 
 #include "numeric/sparse_store.hpp"
 #include "runtime/array.hpp"
@@ -69,6 +68,15 @@ struct pedigree_work {
 // member that is not its line number, or a parent below 0 or above n_pedigree, stops the run
 // (exit status 1) with a message naming the line; SBSIJ status 701 or 702 stops it with an
 // empty stop text. work, when given, receives the work arrays (F and D) instead of freeing them.
+// A block effect with NLEV below n_pedigree stops the run before "ped.txt" is opened:
+//   " FATAL ERROR: EFFECT           3 HAS FEWER LEVELS (NLEV) THAN"
+//   " PEDIGREE MEMBERS:           2 <           3"
+// With fill_relationship_inverse false the relationship store is not touched.
+//
+// The equation assembly calls it for every effect k of TYPO 2 with CORR(k) > 0, e.g.
+//   num::pedigree_pass({k, n_pedigree, 1000, !relationship_filled}, NLEV, CORR, g_inverse,
+//                      equation_store, GMAT);
+//   relationship_filled = true;
 void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
                    const rt::vec1<std::int32_t>& CORR, const rt::vec3<double>& g_inverse,
                    sparse_store& equation_store, sparse_store& relationship_inverse,
