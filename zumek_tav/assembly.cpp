@@ -41,7 +41,7 @@ rt::vec1<std::int32_t> first_equations(const run_state& s) {
   rt::text_out& con = rt::console();
   rt::write(con, {});
   rt::write(con, {"FATAL ERROR IN RECORD", record, "OF DAT1.sal, EFFECT", i});
-  rt::write(con, {what, "OUT OF RANGE 1 TO NLEV =", s.NLEV(i)});
+  rt::write(con, {what, " OUT OF RANGE 1 TO NLEV =", s.NLEV(i)});
   rt::write(con, {"VALUE:", value});
   rt::write(con, {});
   rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
