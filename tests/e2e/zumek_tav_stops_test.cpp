@@ -133,10 +133,10 @@ TEST(ZumekTavStops, LevelOutOfRangeNamesRecordAndEffect) {
               std::string::npos)
         << value << "\n" << r.out;
   }
-  // Covariate 3 nested in effect 2, whose dropped last level leaves a nesting level of 0.
+  // Covariate 3 nested in effect 2: record 3 codes effect 2 as -3, a negative nesting level.
   run_result r = run_with("tav_stop_nest_level", {{26, "0 0 2 0 0 0 0 0"}, {27, "3 4 4 1 4 16 12 12"}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find(crlf(" FATAL ERROR IN RECORD           4 OF DAT1.sal, EFFECT           3\n"
+  EXPECT_NE(r.out.find(crlf(" FATAL ERROR IN RECORD           3 OF DAT1.sal, EFFECT           3\n"
                             " NESTING LEVEL OUT OF RANGE 1 TO NLEV =           4\n")),
             std::string::npos)
       << r.out;
