@@ -14,5 +14,5 @@ TEST(Banner, TavPrintsBannerFirst) {
 TEST(Banner, RoPrintsBannerFirst) {
   auto dir = scratch_dir("banner_ro");
   run_result r = run_in(dir, ZUMEK_RO_BIN);
-  EXPECT_TRUE(r.out.starts_with(" PROGRAM ZUMEK_RO v1.1\r\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with(" ---------------------\r\n PROGRAM ZUMEK_RO v1.1\r\n")) << r.out;
 }

@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "numeric/random_variates.hpp"
 #include "runtime/text_io.hpp"
 #include "tests/support/e2e.hpp"
+#include "zumek_tav/grid_draw.hpp"
 #include "zumek_tav/run_state.hpp"
 
 namespace {
@@ -357,10 +362,111 @@ TEST(SampleRoundChain, SixValuesInF11Point5WithTwoBlanksEach) {
   s.current_p_par = 0.0;
   tav::write_chain_record(s);
   rt::close(s.chain_file);
-  const std::string line1 = "    1.50000   -0.12346  ***********  -9999.99999  ***********  99999.99999  ";
-  const std::string line2 = "    1.50000    0.00000  ***********  -9999.99999  ***********  99999.99999  ";
+  const std::string tail = "  ***********  -9999.99999  ***********  99999.99999  ";
+  const std::string line1 = "    1.50000     -0.12346" + tail;
+  const std::string line2 = "    1.50000      0.00000" + tail;
   EXPECT_EQ(testing_support::read_file(dir / "CVC_CHAIN.txt"),
             line1 + "\r\n" + line2 + "\r\n");
+}
+
+
+// Log-likelihood of p for the family-correlated values of make_state, computed directly.
+double log_likelihood_at(const tav::run_state& s, double p) {
+  const dense ri = inverse3({{1, p, p}, {p, 1, 0}, {p, 0, 1}});
+  double q = 0.0;
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) q += s.sample(5 + a) * ri[a][b] * s.sample(5 + b);
+  q += s.sample(8) * s.sample(8);
+  return -0.5 * (0.8 * q + std::log(1.0 - 2.0 * p * p));
+}
+
+void set_grid(tav::run_state& s, std::int32_t n, double start, double end, double fine_step) {
+  s.n_grid_points = n;
+  s.grid.assign(n, 0.0);
+  s.coarse_grid_start = start;
+  s.coarse_grid_end = end;
+  s.coarse_grid_step = (end - start) / (n - 1);
+  s.fine_grid_step = fine_step;
+  s.fine_grid_centre = (n + 1) / 2;
+  s.round = tav::round_work{};
+  tav::size_round_work(s);
+}
+
+TEST(SampleRoundGrid, DrawMatchesADirectLikelihoodOnBothGrids) {
+  tav::run_state s;
+  make_state(s);
+  for (int i = 5; i <= 8; ++i) s.sample(i) = 0.9 * (i - 6.5);  // correlated-looking values
+  set_grid(s, 7, -0.6, 0.6, 0.02);
+  tav::fill_coarse_grid(s);
+
+  // Reference: best coarse point, fine grid, CDF normalised by its largest term.
+  double best_p = 0.0, best_l = -1e300;
+  double x = -0.6;
+  for (int k = 1; k <= 7; ++k, x += 0.2) {
+    const double l = log_likelihood_at(s, x);
+    if (l > best_l) { best_l = l; best_p = x; }
+  }
+  std::vector<double> fine(7), cdf(7);
+  double top = -1e300;
+  for (int k = 0; k < 7; ++k) {
+    fine[k] = best_p + 0.02 * (k - 3);
+    top = std::max(top, log_likelihood_at(s, fine[k]));
+  }
+  double total = 0.0;
+  for (int k = 0; k < 7; ++k) total += std::exp(log_likelihood_at(s, fine[k]) - top);
+  double run = 0.0;
+  for (int k = 0; k < 7; ++k) cdf[k] = (run += std::exp(log_likelihood_at(s, fine[k]) - top) / total);
+  num::rng_state = num::generator_state{};
+  std::int32_t seed = 77;
+  double u = 0.0;
+  do u = num::rand_uniform(seed); while (u < cdf[0] || u > cdf[6]);
+  int r = 0;
+  while (r + 1 < 7 && u > cdf[r + 1]) ++r;
+  const double expected = fine[r] + (fine[r + 1] - fine[r]) * (u - cdf[r]) / (cdf[r + 1] - cdf[r]);
+
+  num::rng_state = num::generator_state{};
+  s.seed = 77;
+  tav::draw_p_par(s, 1);
+  EXPECT_NEAR(s.current_p_par, expected, 1e-10);
+  EXPECT_EQ(s.seed, seed);
+  for (int k = 1; k <= 7; ++k) EXPECT_NEAR(s.grid(k), fine[k - 1], 1e-15);
+  EXPECT_EQ(s.grid(4), s.grid(4));
+  num::rng_state = num::generator_state{};
+}
+
+TEST(SampleRoundGridDeathTest, DrawOutsideMinusOneOneStops) {
+  tav::run_state s;
+  make_state(s);
+  s.family_block(1).dam_link_matrix.assign(9, 0.0);  // flat likelihood: the first point wins
+  set_grid(s, 3, 1.5, 2.5, 0.1);
+  tav::fill_coarse_grid(s);
+  EXPECT_EXIT(tav::draw_p_par(s, 1), testing::ExitedWithCode(1),
+              "^ BEWARE! p_PAR SAMPLE OUT OF PARAMETRIC SPACE!\r\n$");
+}
+
+TEST(SampleRoundGridDeathTest, FamilyMatrixNotPositiveDefiniteOnTheGridStops) {
+  tav::run_state s;
+  make_state(s);
+  set_grid(s, 5, -0.9, 0.9, 0.01);  // 1 - 2 p^2 < 0 at the ends
+  tav::fill_coarse_grid(s);
+  EXPECT_EXIT(tav::draw_p_par(s, 1), testing::ExitedWithCode(1), "^$");
+}
+
+TEST(SampleRoundGridDeathTest, FamilyMatrixMessageText) {
+  tav::run_state s;
+  make_state(s);
+  set_grid(s, 5, -0.9, 0.9, 0.01);
+  tav::fill_coarse_grid(s);
+  // The console lines go to the standard error stream here so that the death test sees them.
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        dup2(2, 1);
+        tav::draw_p_par(s, 1);
+      },
+      testing::ExitedWithCode(1),
+      "^ \r\n -----------\r\n FATAL ERROR: RINV FOR FAMILY   1, GRIDD 1, IS NOT POSITIVE "
+      "DEFINITE\.\r\n -----------\r\n \r\n$");
 }
 
 }  // namespace
