@@ -47,24 +47,16 @@ void check_block(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NL
 }
 
 void allocate_work(pedigree_work& w, std::int32_t n) {
-  w.larger_parent.assign(n, 0);
-  w.smaller_parent.assign(n, 0);
+  w.member.assign(n, pedigree_member{});
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
-  w.mendelian_variance_factor.assign(n, 0.0);
-  w.ancestor_weight.assign(n, 0.0);
   w.pending.assign(n, 0);
-  w.queued.assign(n, 0);
 }
 
 void free_work(pedigree_work& w) {
-  w.larger_parent.release();
-  w.smaller_parent.release();
+  w.member.release();
   w.inbreeding_coefficients.release();
-  w.mendelian_variance_factor.release();
-  w.ancestor_weight.release();
   w.pending.release();
-  w.queued.release();
 }
 
 void write_error_file_head(rt::text_out& f) {
@@ -111,35 +103,46 @@ std::int32_t heap_pop(rt::vec1<std::int32_t>& heap, std::int32_t& count) {
 // pending ancestors sit in a max-heap instead of a sorted list: the visiting order, hence every
 // sum, is the same, but an insertion costs log(pending) instead of a scan of the list.
 // Leaves ancestor_weight, pending and queued clear again.
+// Asks for the records of a newly queued ancestor's parents, which its visit will touch: the
+// walk jumps across the whole pedigree, and overlapping these loads roughly halves its time.
+inline void prefetch_parents(pedigree_work& w, const pedigree_member& m) {
+  if (m.larger_parent > 0) __builtin_prefetch(&w.member(m.larger_parent), 1);
+  if (m.smaller_parent > 0) __builtin_prefetch(&w.member(m.smaller_parent), 1);
+}
+
 double ancestor_walk(pedigree_work& w, std::int32_t X) {
-  rt::vec1<double>& weight = w.ancestor_weight;
   std::int32_t count = 0;
-  weight(X) = 1.0;
+  w.member(X).ancestor_weight = 1.0;
   double sum = -1.0;
   std::int32_t Z = X;
   for (;;) {
-    const double q = 0.5 * weight(Z);
-    const std::int32_t s = w.larger_parent(Z);
-    const std::int32_t d = w.smaller_parent(Z);
+    pedigree_member& z = w.member(Z);
+    const double q = 0.5 * z.ancestor_weight;
+    const std::int32_t s = z.larger_parent;
+    const std::int32_t d = z.smaller_parent;
     if (s > 0) {
-      weight(s) += q;
-      if (!w.queued(s)) {
-        w.queued(s) = 1;
+      pedigree_member& ms = w.member(s);
+      ms.ancestor_weight += q;
+      if (!ms.queued) {
+        ms.queued = 1;
         heap_push(w.pending, count, s);
+        prefetch_parents(w, ms);
       }
       if (d > 0) {
-        weight(d) += q;
-        if (!w.queued(d)) {
-          w.queued(d) = 1;
+        pedigree_member& md = w.member(d);
+        md.ancestor_weight += q;
+        if (!md.queued) {
+          md.queued = 1;
           heap_push(w.pending, count, d);
+          prefetch_parents(w, md);
         }
       }
     }
-    sum = sum + (weight(Z) * weight(Z)) * w.mendelian_variance_factor(Z);
-    weight(Z) = 0.0;
+    sum = sum + (z.ancestor_weight * z.ancestor_weight) * z.mendelian_variance_factor;
+    z.ancestor_weight = 0.0;
     if (count == 0) break;
     Z = heap_pop(w.pending, count);
-    w.queued(Z) = 0;
+    w.member(Z).queued = 0;
   }
   return sum;
 }
@@ -212,16 +215,17 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
       dam = 0;
       inconsistency_found = true;
     }
-    w.larger_parent(X) = sire > dam ? sire : dam;
-    w.smaller_parent(X) = sire > dam ? dam : sire;
+    pedigree_member& x = w.member(X);
+    x.larger_parent = sire > dam ? sire : dam;
+    x.smaller_parent = sire > dam ? dam : sire;
 
     const double D = 0.5 - (w.F(sire) + w.F(dam)) * 0.25;
-    w.mendelian_variance_factor(X) = D;
+    x.mendelian_variance_factor = D;
 
     double F = 0.0;
     if (sire != 0 && dam != 0) {
-      if (X > 1 && w.larger_parent(X) == w.larger_parent(X - 1) &&
-          w.smaller_parent(X) == w.smaller_parent(X - 1)) {
+      if (X > 1 && x.larger_parent == w.member(X - 1).larger_parent &&
+          x.smaller_parent == w.member(X - 1).smaller_parent) {
         F = w.F(X - 1);  // full sib of the previous line
       } else {
         F = ancestor_walk(w, X);

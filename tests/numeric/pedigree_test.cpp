@@ -184,7 +184,7 @@ void expect_F_and_D(const pass_run& r, const std::vector<ped_line>& raw) {
     const int X = static_cast<int>(i);
     EXPECT_NEAR(r.work.F(X), F(X), 1e-13) << "F of member " << X;
     const double D = 0.5 - (F(p[i - 1].sire) + F(p[i - 1].dam)) * 0.25;
-    EXPECT_NEAR(r.work.mendelian_variance_factor(X), D, 1e-13) << "D of member " << X;
+    EXPECT_NEAR(r.work.D(X), D, 1e-13) << "D of member " << X;
   }
   EXPECT_EQ(r.work.F(0), -1.0);
 }
@@ -210,14 +210,14 @@ TEST(PedigreeInbreeding, SmallPedigreeMatchesTabularMethod) {
   EXPECT_EQ(r.work.F(8), 0.25);
   EXPECT_EQ(r.work.F(4), 0.0);
   EXPECT_EQ(r.work.F(7), 0.0);
-  EXPECT_EQ(r.work.mendelian_variance_factor(7), 0.75 - 0.25 * 0.25);
-  EXPECT_EQ(r.work.mendelian_variance_factor(1), 1.0);
+  EXPECT_EQ(r.work.D(7), 0.75 - 0.25 * 0.25);
+  EXPECT_EQ(r.work.D(1), 1.0);
   EXPECT_EQ(r.work.F(11), r.work.F(10));  // consecutive full sibs share F exactly
   expect_F_and_D(r, small_pedigree);
   // The walk leaves its work arrays clear.
   for (int i = 1; i <= 13; ++i) {
-    EXPECT_EQ(r.work.ancestor_weight(i), 0.0);
-    EXPECT_EQ(r.work.queued(i), 0);
+    EXPECT_EQ(r.work.member(i).ancestor_weight, 0.0);
+    EXPECT_EQ(r.work.member(i).queued, 0);
   }
   EXPECT_EQ(r.error_file, crlf(error_file_head + clean_close));
   EXPECT_EQ(r.console, "");
@@ -353,14 +353,14 @@ TEST(PedigreeFiles, InconsistenciesOfTheExamples) {
                                "      5  INDIVIDUAL AND ITS SIRE ID ARE EQUAL\n"
                                "      5  INDIVIDUAL ID IS LOWER THAN ITS DAM\n"));
   EXPECT_EQ(r.console, crlf(warning_lines));
-  EXPECT_EQ(r.work.mendelian_variance_factor(5), 1.0);
+  EXPECT_EQ(r.work.D(5), 1.0);
   EXPECT_EQ(r.work.F(5), 0.0);
-  EXPECT_EQ(r.work.larger_parent(5), 0);
-  EXPECT_EQ(r.work.smaller_parent(5), 0);
+  EXPECT_EQ(r.work.member(5).larger_parent, 0);
+  EXPECT_EQ(r.work.member(5).smaller_parent, 0);
   entries rel = store_entries(r.rel);
   EXPECT_EQ(rel.at({5, 5}), 1.0);
   EXPECT_EQ(r.rel.row_start(6) - r.rel.row_start(5), 1);   // member 5 alone in its row
-  EXPECT_EQ(r.work.larger_parent(3), 1);
+  EXPECT_EQ(r.work.member(3).larger_parent, 1);
   expect_F_and_D(r, p);
 }
 
