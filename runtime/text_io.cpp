@@ -1,6 +1,7 @@
 // Text files on unit numbers, free-form reading and writing, fixed-field lines.
 #include "runtime/text_io.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -374,21 +375,29 @@ void append_real(std::string& out, double x) {
     return;
   }
   if (x != 0.0) {
-    std::snprintf(buf, sizeof buf, "%.14e", x);
-    int e = std::atoi(std::strchr(buf, 'e') + 1);
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 14);
+    const char* ep = std::find(buf, r.ptr, 'e');
+    int e = 0;
+    std::from_chars(ep + (ep[1] == '+' ? 2 : 1), r.ptr, e);
     if (e >= -1 && e <= 14) {
-      std::snprintf(buf, sizeof buf, "%#.*f", 14 - e, x);
-      append_right(out, buf, 19);
+      r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 14 - e);
+      if (e == 14) *r.ptr++ = '.';   // no decimals left: the point still shows
+      append_right(out, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), 19);
       out.append(5, ' ');
       return;
     }
   }
-  std::snprintf(buf, sizeof buf, "%.15E", x);
-  char* ep = std::strchr(buf, 'E');
-  int e = std::atoi(ep + 1);
-  std::snprintf(ep, sizeof buf - static_cast<std::size_t>(ep - buf), "E%c%03d", e < 0 ? '-' : '+',
-                e < 0 ? -e : e);
-  append_right(out, buf, 24);
+  auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 15);
+  char* ep = std::find(buf, r.ptr, 'e');
+  int e = 0;
+  std::from_chars(ep + (ep[1] == '+' ? 2 : 1), r.ptr, e);
+  if (e < 0) e = -e;
+  ep[0] = 'E';
+  ep[1] = ep[1] == '-' ? '-' : '+';
+  ep[2] = static_cast<char>('0' + e / 100);
+  ep[3] = static_cast<char>('0' + e / 10 % 10);
+  ep[4] = static_cast<char>('0' + e % 10);
+  append_right(out, std::string_view(buf, static_cast<std::size_t>(ep + 5 - buf)), 24);
 }
 
 void append_int(std::string& out, std::int32_t v) {

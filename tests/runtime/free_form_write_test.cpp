@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -151,6 +155,43 @@ TEST(FixedField, IntegersTextsAndBlanks) {
             " FATAL ERROR: MATRIX G(3) IS NOT POSITIVE DEFINITE.");
   EXPECT_EQ(rt::fixed_line().F(1.5, 11, 5).X(2).F(-2.0, 11, 5).X(2).str(),
             "    1.50000     -2.00000  ");
+}
+
+}  // namespace
+
+namespace {
+
+// Reference for a free-form real, built with the C library's printf: the form is chosen on
+// the value rounded to 15 significant digits.
+std::string printf_real(double x) {
+  char buf[64];
+  std::string s;
+  if (x != 0.0) {
+    std::snprintf(buf, sizeof buf, "%.14e", x);
+    int e = std::atoi(std::strchr(buf, 'e') + 1);
+    if (e >= -1 && e <= 14) {
+      std::snprintf(buf, sizeof buf, "%#.*f", 14 - e, x);
+      s = buf;
+      return std::string(19 - s.size(), ' ') + s + "     ";
+    }
+  }
+  std::snprintf(buf, sizeof buf, "%.15E", x);
+  char* ep = std::strchr(buf, 'E');
+  int e = std::atoi(ep + 1);
+  std::snprintf(ep, static_cast<std::size_t>(buf + sizeof buf - ep), "E%c%03d", e < 0 ? '-' : '+', e < 0 ? -e : e);
+  s = buf;
+  return std::string(24 - s.size(), ' ') + s;
+}
+
+TEST(FreeFormWrite, RealsAgreeWithPrintfOverManyMagnitudes) {
+  std::mt19937_64 gen(12345);
+  std::uniform_real_distribution<double> mant(-10.0, 10.0);
+  std::uniform_int_distribution<int> expo(-30, 30);
+  for (int k = 0; k < 200000; ++k) {
+    double x = mant(gen) * std::pow(10.0, expo(gen));
+    if (k % 4 == 0) x = std::nextafter(std::pow(10.0, expo(gen) / 2), k % 8 == 0 ? 0.0 : 1e300);
+    ASSERT_EQ(rt::format_list({x})[0], printf_real(x)) << std::hexfloat << x;
+  }
 }
 
 }  // namespace
