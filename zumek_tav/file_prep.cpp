@@ -63,7 +63,7 @@ void allocate_block(family_block& b, bool rest_group) {
 }  // namespace
 
 void FILE_PREP(run_state& s) {
-  const std::int32_t n_eff = s.n_effects;  // 4 or more (checked by the parameter reader)
+  const std::int64_t n_eff = s.n_effects;  // 4 or more (checked by the parameter reader)
   const std::int64_t n_rec = s.NRDF;       // 0 or more
 
   rt::vec1<double> data_table(n_rec * n_eff, 0.0);  // record i holds values (i-1)*n_eff + 1 ..
@@ -97,7 +97,7 @@ void FILE_PREP(run_state& s) {
       const double* v = base + static_cast<std::int64_t>(order(p) - 1) * n_eff;
       b.n_records += 1;
       written += 1;
-      for (std::int32_t k = 1; k <= n_eff - 3; ++k) out(k) = v[k - 1];
+      for (std::int64_t k = 1; k <= n_eff - 3; ++k) out(k) = v[k - 1];
       out(n_eff - 2) = static_cast<double>(written);  // record_number
       out(n_eff - 1) = v[n_eff - 3];                  // animal_id
       out(n_eff) = v[n_eff - 2];                      // dam_id

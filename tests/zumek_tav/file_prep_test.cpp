@@ -173,7 +173,7 @@ TEST(FilePrep, ShortDataFileStopsWithTheNrdfMessage) {
         tav::run_state s = state(5, 3);
         tav::FILE_PREP(s);
       },
-      testing::ExitedWithCode(1), "");
+      testing::ExitedWithCode(1), testing::Eq(std::string()));
   EXPECT_EQ(read_file("console.txt"),
             crlf(" \n BEWARE! UNEXPECTED END OF FILE. CHECK NRDF PARAMETER\n"));
 }
