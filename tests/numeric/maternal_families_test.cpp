@@ -166,7 +166,8 @@ TEST(MaternalFamilies, TwoHundredThousandRecordsWellUnderASecond) {
   for (int i = 1; i <= n; ++i) fam(i) = f[i - 1];
   num::list_family_records(n, fam, nf, start, order);
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_LT(secs, 0.25);
+  EXPECT_LT(secs, 0.5);  // about 0.02 s in a release build; headroom for sanitizers and load
+  RecordProperty("seconds", std::to_string(secs));
   EXPECT_GT(nf, 1000);
   EXPECT_EQ(start(nf + 1), n + 1);
   // Spot check against the literal rule on a prefix small enough for it.
