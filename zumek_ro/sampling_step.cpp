@@ -63,7 +63,7 @@ void run_sampling(run_state& s) {
 
   rt::close(s.dat1);
   rt::close(s.chain_file);
-  if (!s.write_solutions) rt::stop("PROGRAM TERMINATED - NO SOLUTIONS.", rt::exit_error);
+  if (!s.write_solutions) rt::stop("PROGRAM TERMINATED - NO SOLUTIONS.", rt::exit_normal);
 }
 
 }  // namespace ro
