@@ -43,7 +43,7 @@ rt::vec1<std::int32_t> first_equations(const run_state& s) {
   rt::text_out& con = rt::console();
   rt::write(con, {});
   rt::write(con, {"FATAL ERROR IN RECORD", static_cast<std::int32_t>(record), "OF DAT1.sal, EFFECT", i});
-  rt::write(con, {what, "OUT OF RANGE 1 TO NLEV =", s.NLEV(i)});
+  rt::write(con, {what, s.NLEV(i)});
   rt::write(con, {"VALUE:", value});
   rt::write(con, {});
   rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
@@ -75,10 +75,10 @@ void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_
           b.equation(i, r) = 0;
         } else if (v > 0.0) {
           b.coefficient(i, r) = 1.0;
-          b.equation(i, r) = level_equation(s, record, i, f, v + fm1, "CLASS LEVEL", v);
+          b.equation(i, r) = level_equation(s, record, i, f, v + fm1, "CLASS LEVEL OUT OF RANGE 1 TO NLEV =", v);
         } else {
           b.coefficient(i, r) = -1.0;
-          b.equation(i, r) = level_equation(s, record, i, f, fm1 - v, "CLASS LEVEL", v);
+          b.equation(i, r) = level_equation(s, record, i, f, fm1 - v, "CLASS LEVEL OUT OF RANGE 1 TO NLEV =", v);
         }
       } else if (s.fixed_effect_type(i) == 1) {  // covariate, maybe nested in a class effect
         b.coefficient(i, r) = v;
@@ -92,7 +92,7 @@ void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_
             rt::stop("", rt::exit_error);
           }
           const double level = b.record_value(nest, r);
-          b.equation(i, r) = level_equation(s, record, i, f, level + fm1, "NESTING LEVEL", level);
+          b.equation(i, r) = level_equation(s, record, i, f, level + fm1, "NESTING LEVEL OUT OF RANGE 1 TO NLEV =", level);
         }
       } else {
         rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
