@@ -74,7 +74,8 @@ TEST(GlsSolution, EqualsDenseSolveOfMixedModelEquations) {
   ro::add_random_effect_terms(*s);
   ro::drop_empty_equations(*s);
   ro::solve_equations(*s);
-  num::expand_solution(s->n_equations, s->dropped, s->solution, 0.0);
+  num::expand_solution(s->n_equations, static_cast<std::int32_t>(s->dropped.size()), s->dropped,
+                      s->solution, 0.0);
   std::filesystem::current_path(old);
 
   // ---- the model, built independently
