@@ -2,6 +2,7 @@
 // stop text, exit status and files byte for byte, and the stops of the assembly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -265,10 +266,24 @@ TEST(ZumekRoRun, NoSolutionsEndsAfterTheRounds) {
 }
 
 TEST(ZumekRoRun, RoundsWriteTheirProgressLines) {
-  const run_result r = run_model("ro_run_rounds", {{16, "2   rounds"}});
-  EXPECT_NE(r.out.find(crlf(" STEP 6. SAMPLING.\n \n        1  TH ITERATION\n        2  TH ITERATION\n")),
-            std::string::npos)
-      << r.out;
+  // The p_PAR grid stays where every family matrix is positive definite (a dam with three
+  // linked offspring allows |p_PAR| < 1 / sqrt(3)).
+  const auto dir = scratch_dir("ro_run_rounds");
+  write_file(dir / "param.txt", ro_test::model_param({{16, "2"}, {51, "-0.2 0.2"}, {52, "0.01"}}));
+  write_file(dir / "dat.txt", ro_test::model_dat);
+  write_file(dir / "ped.txt", ro_test::model_ped);
+  const run_result r = run_in(dir, ZUMEK_RO_BIN);
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::size_t one = r.out.find(crlf(" STEP 6. SAMPLING.\n \n        1  TH ITERATION\n"));
+  const std::size_t two = r.out.find(crlf("        2  TH ITERATION\n"));
+  ASSERT_NE(one, std::string::npos) << r.out;
+  ASSERT_NE(two, std::string::npos) << r.out;
+  EXPECT_LT(one, two);
+  EXPECT_TRUE(r.out.ends_with(crlf(" ***\n STEP 6. WRITTING OUTPUT FILE.\n \n ***\n"))) << r.out;
+  // The solutions are those of STEP 5 whatever the rounds drew.
+  EXPECT_EQ(read_file(dir / "SOLUTIONS.txt"), crlf(full_solutions));
+  const std::string chain = read_file(dir / "CVC-CHAIN.txt");
+  EXPECT_EQ(std::count(chain.begin(), chain.end(), '\n'), 2);
 }
 
 TEST(ZumekRoRun, AssemblyStops) {
