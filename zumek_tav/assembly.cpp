@@ -121,15 +121,7 @@ void add_record_terms(run_state& s, double observation) {
 // ends the run.
 void invert_starting_block(run_state& s, std::int32_t k) {
   s.g_inverse = s.G0;
-  double w[4] = {s.g_inverse(k, 1, 1), s.g_inverse(k, 2, 1), s.g_inverse(k, 1, 2),
-                 s.g_inverse(k, 2, 2)};
-  std::int32_t rank = 0;
-  num::sym_ginverse(w, s.CORR(k), 2, pivot_tolerance, rank);
-  s.g_inverse(k, 1, 1) = w[0];
-  s.g_inverse(k, 2, 1) = w[1];
-  s.g_inverse(k, 1, 2) = w[2];
-  s.g_inverse(k, 2, 2) = w[3];
-  if (rank < s.CORR(k)) {
+  if (num::invert_block(s.g_inverse, k, s.CORR(k), pivot_tolerance) < s.CORR(k)) {
     rt::text_out& con = rt::console();
     rt::write(con, {});
     rt::write(con, {"-----------"});
