@@ -24,6 +24,7 @@ constexpr int exit_error = 1;    // every stop that ends a run on an error
 // Run-time error numbers.
 constexpr int rte_end_of_file = 24;
 constexpr int rte_file_not_found = 29;
+constexpr int rte_open_failure = 30;   // an output file that cannot be created
 constexpr int rte_out_of_memory = 41;
 constexpr int rte_bad_value = 59;
 

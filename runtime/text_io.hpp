@@ -74,10 +74,19 @@ constexpr int read_bad_value = 59;   // also the status of the run-time error li
 // One free-form read statement with a status request: starts on a new line, takes as many
 // lines as its items need (blank lines skipped), ignores the rest of its last line. Returns
 // read_ok, read_end_of_file or read_bad_value; items read before a failure keep their values.
-// A read of no items skips one line.
+// A read of no items skips one line (at the end of the file it returns read_end_of_file).
+// Values are separated by blanks, tabs or one comma; nothing between two commas (or a comma
+// first) is a null value that leaves its item unchanged; r*c stands for r copies of c and r*
+// for r null values; a slash ends the statement, leaving the remaining items unchanged.
+// Integers: [+-]digits within 32 bits (2.5 or 1e3 is a bad value). Reals: 1, 1., .5,
+// -2.5E-3, 2.5D-3, 1.5-3 (E, e, D or d), correctly rounded; an overflow is a bad value.
+// Logicals: any word whose first letter, after an optional point, is T or F, in any case
+// (T, F, .TRUE., .false., true, .t ...). After a failure the next statement starts on the
+// line after the one that failed.
 int read_with_status(text_in& f, std::initializer_list<read_item> items);
 // The same read without a status request: end of file or a value that cannot be converted
-// ends the run with the run-time error line (status 24 or 59).
+// ends the run with the run-time error line, status 24 "end-of-file during read, unit %d,
+// file %s" or status 59 "bad value during read, unit %d, file %s, line %d, value '%s'".
 void read(text_in& f, std::initializer_list<read_item> items);
 
 // ---------------------------------------------------------------- free-form writing
@@ -104,7 +113,10 @@ struct write_item {
 // The lines (without CR LF) of one free-form write statement: integers in 12 columns, reals
 // in 24 columns with 15 significant digits, texts preceded by one blank at the start of a
 // line or after a number, at most 80 columns, no value split across lines. A write of no
-// items is one line holding one blank.
+// items is one line holding one blank. A real whose value rounded to 15 significant digits
+// lies in [0.1, 10^15) is written fixed-point in 19 columns plus 5 blanks; any other, zero
+// included, as d.dddddddddddddddE+ddd (16 digits) in 24 columns. So 0.09999999999999999
+// gives "0.100000000000000" and 999999999999999.9 gives "9.999999999999999E+014".
 std::vector<std::string> format_list(std::initializer_list<write_item> items);
 // Writes those lines to f, each with CR LF.
 void write(text_out& f, std::initializer_list<write_item> items);
@@ -113,7 +125,10 @@ void write(text_out& f, std::initializer_list<write_item> items);
 
 // A line built from fixed-width fields. A value too wide for its field fills it with
 // asterisks; a text wider than its field keeps its leftmost characters, a narrower one is
-// right-aligned.
+// right-aligned. Fw.d: a negative value keeps its minus sign even when it rounds to zero
+// (-0.000001 and -0.0 in F8.5 give "-0.00000"); the zero before the point is dropped only
+// when the field is one column short for it (0.5: F7.5 "0.50000", F6.5 ".50000"; -0.5:
+// F7.5 "-.50000", F6.5 "******").
 class fixed_line {
  public:
   fixed_line& A(std::string_view text);          // A: the text in full

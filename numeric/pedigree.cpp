@@ -1,0 +1,326 @@
+// The pedigree pass: parent checks, inbreeding, inverse relationship terms.
+#include "numeric/pedigree.hpp"
+
+#include <string_view>
+#include <utility>
+
+#include "runtime/process.hpp"
+#include "runtime/text_io.hpp"
+
+namespace num {
+
+namespace {
+
+constexpr int ped_unit = 2;
+constexpr int error_file_unit = 3;
+
+// Stops the run on a "ped.txt" line that would index outside the pedigree.
+[[noreturn]] void stop_bad_line(std::int32_t X, std::string_view what) {
+  rt::text_out& con = rt::console();
+  rt::write(con, {""});
+  rt::write(con, {"FATAL ERROR IN PEDIGREE FILE, LINE", X});
+  rt::write(con, {what});
+  rt::write(con, {""});
+  rt::stop("", rt::exit_error);
+}
+
+// Stops the run when a level of the block's effects would fall outside its own equations.
+void check_block(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
+                 const rt::vec1<std::int32_t>& CORR, const rt::vec3<double>& g_inverse) {
+  const std::int32_t e = in.effect;
+  const std::int64_t n_effects = CORR.size();
+  if (e < 1 || e > n_effects || CORR(e) < 0 || CORR(e) > 2 ||
+      e + CORR(e) - 1 > n_effects || NLEV.size() < n_effects ||
+      g_inverse.extent(1) < n_effects) {
+    rt::write(rt::console(), {"FATAL ERROR: PEDIGREE EFFECT", e, "HAS NO VALID CORR BLOCK."});
+    rt::stop("", rt::exit_error);
+  }
+  for (std::int32_t a = 0; a < CORR(e); ++a) {
+    if (NLEV(e + a) < in.n_pedigree) {
+      rt::text_out& con = rt::console();
+      rt::write(con, {""});
+      rt::write(con, {"FATAL ERROR: EFFECT", e + a, "HAS FEWER LEVELS (NLEV) THAN"});
+      rt::write(con, {"PEDIGREE MEMBERS:", NLEV(e + a), "<", in.n_pedigree});
+      rt::write(con, {""});
+      rt::stop("", rt::exit_error);
+    }
+  }
+}
+
+// The pending set holds bit m for member m: word m / 64 (element m / 64 + 1) of level 0 at
+// bit m % 64, and so on upwards, so that the largest member is found by three or four
+// leading-zero counts and an insertion or removal touches at most one word per level.
+void pending_allocate(pedigree_work& w, std::int32_t n) {
+  std::int64_t bits = static_cast<std::int64_t>(n) + 1;
+  w.pending_levels = 0;
+  for (;;) {
+    const std::int64_t words = (bits + 63) / 64;
+    w.pending[w.pending_levels++].assign(words, 0);
+    if (words == 1) break;
+    bits = words;
+  }
+}
+
+inline void pending_insert(pedigree_work& w, std::int32_t m) {
+  std::int64_t at = m;
+  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
+    std::uint64_t& word = w.pending[lv](at / 64 + 1);
+    const bool was_empty = word == 0;
+    word |= std::uint64_t{1} << (at % 64);
+    if (!was_empty) break;  // the levels above already mark this word
+    at /= 64;
+  }
+}
+
+inline bool pending_empty(const pedigree_work& w) {
+  return w.pending[w.pending_levels - 1](1) == 0;
+}
+
+// Removes and returns the largest pending member.
+inline std::int32_t pending_pop_largest(pedigree_work& w) {
+  std::int64_t at = 0;
+  for (std::int32_t lv = w.pending_levels - 1; lv >= 0; --lv)
+    at = at * 64 + (63 - __builtin_clzll(w.pending[lv](at + 1)));
+  const std::int32_t m = static_cast<std::int32_t>(at);
+  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
+    std::uint64_t& word = w.pending[lv](at / 64 + 1);
+    word &= ~(std::uint64_t{1} << (at % 64));
+    if (word != 0) break;
+    at /= 64;
+  }
+  return m;
+}
+
+void allocate_work(pedigree_work& w, std::int32_t n) {
+  w.member.assign(n, pedigree_member{});
+  w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
+  w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
+  pending_allocate(w, n);
+  w.weight_bits = 10;
+  w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
+  w.weights_used = 0;
+  w.stamp = 0;
+}
+
+void free_work(pedigree_work& w) {
+  w.member.release();
+  w.inbreeding_coefficients.release();
+  for (rt::vec1<std::uint64_t>& level : w.pending) level.release();
+  w.weights.release();
+}
+
+void write_error_file_head(rt::text_out& f) {
+  rt::put(f, rt::fixed_line().A("+++++++++++", 11));
+  rt::put(f, rt::fixed_line().A("ERRORS FILE", 11));
+  rt::put(f, rt::fixed_line().A("+++++++++++", 11));
+  rt::write(f, {""});
+  rt::put(f, rt::fixed_line().A("PEDIGREE INCONSISTENCIES", 24));
+  rt::put(f, rt::fixed_line().A("------------------------", 24));
+  rt::write(f, {""});
+  rt::put(f, rt::fixed_line().A("     ID", 7).X(2).A("OBSERVATIONS", 12));
+  rt::put(f, rt::fixed_line().A("-------", 7).X(2).A("------------", 12));
+}
+
+// Cell of the weight table that holds ancestor m in the current walk; a new cell (fresh set)
+// starts at weight 0.0. The table doubles when half full, so a probe is short on average.
+walk_cell& weight_cell(pedigree_work& w, std::int32_t m, bool& fresh) {
+  if (2 * (w.weights_used + 1) > w.weights.size()) {
+    rt::vec1<walk_cell> old;
+    std::swap(old, w.weights);
+    w.weight_bits += 1;
+    w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
+    w.weights_used = 0;
+    for (const walk_cell& c : old)
+      if (c.stamp == w.stamp) {
+        bool f = false;
+        weight_cell(w, c.member, f) = c;
+      }
+  }
+  const std::uint32_t mask = (std::uint32_t{1} << w.weight_bits) - 1;
+  std::uint32_t i = (static_cast<std::uint32_t>(m) * 2654435761u) >> (32 - w.weight_bits);
+  for (;;) {
+    walk_cell& c = w.weights(static_cast<std::int64_t>(i) + 1);
+    if (c.stamp != w.stamp) {
+      c = walk_cell{m, w.stamp, 0.0};
+      ++w.weights_used;
+      fresh = true;
+      return c;
+    }
+    if (c.member == m) {
+      fresh = false;
+      return c;
+    }
+    i = (i + 1) & mask;
+  }
+}
+
+// Adds q to the weight of ancestor m and queues m when the walk meets it first.
+inline void pass_weight(pedigree_work& w, std::int32_t m, double q) {
+  bool fresh = false;
+  walk_cell& c = weight_cell(w, m, fresh);
+  c.ancestor_weight += q;
+  if (fresh) {
+    pending_insert(w, m);
+    __builtin_prefetch(&w.member(m));  // its visit reads the record; the load overlaps the walk
+  }
+}
+
+// Inbreeding coefficient of member X (both parents known): the ancestors are visited in
+// descending member order, so each one is reached only after every descendant in the walk has
+// passed half its weight on; F(X) = sum of weight^2 x D over the visited members, minus 1.
+// The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
+// and their weights in a small hash table rather than an array over the whole pedigree: the
+// visiting order, and so every sum, is the same, but an insertion costs a few word operations
+// instead of a scan of the list, and the walk touches the large arrays only to read each
+// ancestor's record once.
+double ancestor_walk(pedigree_work& w, std::int32_t X) {
+  if (++w.stamp == 0) {  // the stamps wrapped: clear the table once
+    for (walk_cell& c : w.weights) c = walk_cell{};
+    w.stamp = 1;
+  }
+  w.weights_used = 0;
+  bool fresh = false;
+  weight_cell(w, X, fresh).ancestor_weight = 1.0;
+  double sum = -1.0;
+  std::int32_t Z = X;
+  double weight_Z = 1.0;
+  for (;;) {
+    const pedigree_member& z = w.member(Z);
+    const double q = 0.5 * weight_Z;
+    const std::int32_t s = z.larger_parent;
+    const std::int32_t d = z.smaller_parent;
+    if (s > 0) {
+      pass_weight(w, s, q);
+      if (d > 0) pass_weight(w, d, q);
+    }
+    sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
+    if (pending_empty(w)) break;
+    Z = pending_pop_largest(w);
+    weight_Z = weight_cell(w, Z, fresh).ancestor_weight;
+  }
+  return sum;
+}
+
+void add_entry(sparse_store& s, std::int32_t I, std::int32_t J, double v) {
+  std::int32_t IER = 0;
+  SBSIJ(s, I, J, v, 5, 0, rt::console(), IER);
+  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
+}
+
+}  // namespace
+
+void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
+                   const rt::vec1<std::int32_t>& CORR, const rt::vec3<double>& g_inverse,
+                   sparse_store& equation_store, sparse_store& relationship_inverse,
+                   pedigree_work* work) {
+  check_block(in, NLEV, CORR, g_inverse);
+  const std::int32_t e = in.effect;
+  const std::int32_t n = in.n_pedigree > 0 ? in.n_pedigree : 0;
+  const std::int32_t n_corr = CORR(e);
+
+  // first_equation of the block's effects: 1 + the levels of the effects before them.
+  std::int32_t first_equation[2] = {1, 1};
+  {
+    std::int32_t f = 1;
+    for (std::int32_t k = 1; k < e; ++k) f += NLEV(k);
+    first_equation[0] = f;
+    first_equation[1] = n_corr > 1 ? f + NLEV(e) : f;
+  }
+
+  pedigree_work local;
+  pedigree_work& w = work ? *work : local;
+  allocate_work(w, n);
+
+  rt::text_in ped;
+  rt::text_out errf;
+  rt::open_in(ped, ped_unit, "ped.txt");
+  rt::open_out(errf, error_file_unit, "ERROR FILE.txt");
+  write_error_file_head(errf);
+
+  const double pair_weight[3] = {1.0, -0.5, -0.5};
+  bool inconsistency_found = false;
+  std::int64_t next_report = in.progress_interval;
+  for (std::int32_t X = 1; X <= n; ++X) {
+    std::int32_t member = 0, sire = 0, dam = 0;
+    rt::read(ped, {member, sire, dam});
+    if (X == next_report) {
+      rt::put(rt::console(), rt::fixed_line().I(X, 9).X(2).A("TH INDIVIDUAL READ", 18));
+      next_report += in.progress_interval;
+    }
+
+    // Nothing of this line may index an array before these tests.
+    if (member != X) stop_bad_line(X, "INDIVIDUAL ID DIFFERS FROM ITS LINE NUMBER.");
+    if (sire < 0) stop_bad_line(X, "NEGATIVE SIRE ID.");
+    if (sire > n) stop_bad_line(X, "SIRE ID ABOVE THE NUMBER OF PEDIGREE MEMBERS.");
+    if (dam < 0) stop_bad_line(X, "NEGATIVE DAM ID.");
+    if (dam > n) stop_bad_line(X, "DAM ID ABOVE THE NUMBER OF PEDIGREE MEMBERS.");
+
+    if (sire >= member) {
+      rt::put(errf, rt::fixed_line().I(member, 7).X(2).A(
+                        sire == member ? "INDIVIDUAL AND ITS SIRE ID ARE EQUAL"
+                                       : "INDIVIDUAL ID IS LOWER THAN ITS SIRE", 36));
+      sire = 0;
+      inconsistency_found = true;
+    }
+    if (dam >= member) {
+      rt::put(errf, rt::fixed_line().I(member, 7).X(2).A(
+                        dam == member ? "INDIVIDUAL AND ITS DAM ID ARE EQUAL"
+                                      : "INDIVIDUAL ID IS LOWER THAN ITS DAM", 35));
+      dam = 0;
+      inconsistency_found = true;
+    }
+    pedigree_member& x = w.member(X);
+    x.larger_parent = sire > dam ? sire : dam;
+    x.smaller_parent = sire > dam ? dam : sire;
+
+    const double D = 0.5 - (w.F(sire) + w.F(dam)) * 0.25;
+    x.mendelian_variance_factor = D;
+
+    double F = 0.0;
+    if (sire != 0 && dam != 0) {
+      if (X > 1 && x.larger_parent == w.member(X - 1).larger_parent &&
+          x.smaller_parent == w.member(X - 1).smaller_parent) {
+        F = w.F(X - 1);  // full sib of the previous line
+      } else {
+        F = ancestor_walk(w, X);
+      }
+    }
+    w.inbreeding_coefficients(X + 1) = F;
+
+    const std::int32_t line_ids[3] = {member, sire, dam};
+    for (std::int32_t a = 0; a < n_corr; ++a) {
+      for (std::int32_t h = 0; h < n_corr; ++h) {
+        const double g = g_inverse(e, a + 1, h + 1);
+        for (int l = 0; l < 3; ++l) {
+          if (line_ids[l] == 0) continue;
+          for (int m = 0; m < 3; ++m) {
+            if (line_ids[m] == 0) continue;
+            const std::int32_t row = line_ids[l] + first_equation[a] - 1;
+            const std::int32_t col = line_ids[m] + first_equation[h] - 1;
+            if (a == 0 && h == 0 && in.fill_relationship_inverse)
+              add_entry(relationship_inverse, line_ids[l], line_ids[m],
+                        (pair_weight[l] / D) * pair_weight[m]);
+            if (row <= col)
+              add_entry(equation_store, row, col, ((g / D) * pair_weight[l]) * pair_weight[m]);
+          }
+        }
+      }
+    }
+  }
+
+  if (inconsistency_found) {
+    rt::text_out& con = rt::console();
+    rt::write(con, {""});
+    rt::write(con, {"BEWARE! PEDIGREE INCONSISTENCIES FOUND."});
+    rt::write(con, {"SOME IDs HAS BEEN SET TO 0."});
+    rt::write(con, {"CHECK ERROR FILE."});
+  } else {
+    rt::write(errf, {""});
+    rt::put(errf, rt::fixed_line().A("NO INCONSISTENCIES HAVE BEEN FOUND.", 35));
+  }
+  rt::close(ped);
+  rt::close(errf);
+  if (!work) free_work(local);
+}
+
+}  // namespace num

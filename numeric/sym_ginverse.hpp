@@ -1,0 +1,25 @@
+// Generalised inverse of a small dense symmetric matrix, in place, by a column Cholesky
+// factorisation that rejects small pivots.
+#pragma once
+
+#include <cstdint>
+
+namespace num {
+
+// A is stored by columns with leading dimension leading_dimension (>= n): element (r, c) at
+// A[(r - 1) + (c - 1) * leading_dimension]. Only the diagonal and the lower triangle of the
+// leading n x n part are read; on return that part holds, in both triangles, the inverse of
+// the principal submatrix of the accepted pivots, with zero rows and columns at the rejected
+// ones. A pivot below tolerance, or one that is not a finite number, is rejected. Rows
+// n + 1 .. leading_dimension are left alone.
+// rank: n minus the number of rejected pivots (n itself when n <= 0). No failure exit: the
+// caller compares rank with n.
+void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, double tolerance,
+                  std::int32_t& rank);
+
+// The same, and determinant receives the determinant of the input: 0.0 when rank < n,
+// 1.0 when n <= 0.
+void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, double tolerance,
+                  std::int32_t& rank, double& determinant);
+
+}  // namespace num
