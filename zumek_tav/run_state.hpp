@@ -7,6 +7,7 @@
 #include "numeric/sparse_store.hpp"
 #include "runtime/array.hpp"
 #include "runtime/text_io.hpp"
+#include "zumek_tav/round_work.hpp"
 
 namespace tav {
 
@@ -109,6 +110,7 @@ struct run_state {
   // ---------------------------------------------------------------- sampling round
   // Fields of the sampling round (work arrays kept between rounds, prior scales set in
   // round 1) go here; this section belongs to the sampling round's code.
+  round_work round;  // sized on the first round, reused by every later one
 };
 
 }  // namespace tav

@@ -1,0 +1,217 @@
+// One sampling round of zumek_tav: the chain line, the coarse grid, the block bookkeeping and
+// the single-site draw of every location effect; then the p_PAR draw and the variance draws.
+#include "zumek_tav/sample_round.hpp"
+
+#include <cmath>
+
+#include "numeric/random_variates.hpp"
+#include "runtime/process.hpp"
+#include "runtime/text_io.hpp"
+#include "zumek_tav/grid_draw.hpp"
+#include "zumek_tav/run_state.hpp"
+
+namespace tav {
+
+namespace {
+
+[[noreturn]] void stop_correlated_block() {
+  rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
+}
+
+}  // namespace
+
+void size_round_work(run_state& s) {
+  round_work& w = s.round;
+  if (w.sized) return;
+  // The chain line and the variance draws address the last four effects.
+  if (s.n_effects < 4)
+    rt::stop("BEWARE! AT LEAST FOUR EFFECTS ARE NEEDED FOR THE SAMPLER", rt::exit_error);
+  const std::int32_t ne = s.n_effects;
+  const std::int32_t ng = s.n_grid_points > 0 ? s.n_grid_points : 0;
+  w.QFORM.resize(ne, 2, 2);
+  w.log_likelihood.assign(ng, 0.0);
+  w.log_det_sum.assign(ng, 0.0);
+  w.family_log_det.assign(ng, 0.0);
+  w.CDF.assign(ng, 0.0);
+  w.work_rhs.assign(s.n_equations, 0.0);
+  w.block_start.assign(ne, 0);
+  w.block_offset.resize(ne, 2, 2);
+  w.block_ginv_row.resize(ne, 2, 1);
+  w.effect_offset.assign(ne + 1, 0);
+  w.type2_prior_scale.resize(2, 2, 1);
+  w.sized = true;
+}
+
+void write_chain_record(run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  const double values[6] = {s.G(ne - 2, 1, 1), s.current_p_par,     s.G(ne - 3, 1, 1),
+                            s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
+  rt::fixed_line line;
+  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
+  rt::put(s.chain_file, line);
+}
+
+void fill_coarse_grid(run_state& s) {
+  if (s.n_grid_points < 1) return;
+  s.grid(1) = s.coarse_grid_start;
+  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
+    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point, as the grid grew
+}
+
+void build_block_bookkeeping(run_state& s) {
+  round_work& w = s.round;
+  const std::int32_t ne = s.n_effects;
+  for (std::int32_t i = 1; i <= s.n_equations; ++i) w.work_rhs(i) = s.data_rhs(i);
+
+  // effect_offset(e): equations before effect e; effect_offset(ne + 1) = all of them.
+  w.effect_offset(1) = 0;
+  for (std::int32_t e = 1; e <= ne; ++e)
+    w.effect_offset(e + 1) = w.effect_offset(e) + s.remaining_levels(e);
+
+  for (std::int32_t e = 1; e <= ne; ++e) w.block_start(e) = 0;
+  std::int32_t e = 1;
+  while (e <= ne) {
+    const std::int32_t corr = s.CORR(e);
+    if (corr > 0) {
+      // A block is 1 x 1 or 2 x 2 and must end at the last effect at the latest.
+      if (corr > 2 || e + corr - 1 > ne) stop_correlated_block();
+      for (std::int32_t k = e + corr - 1; k >= e; --k) w.block_start(k) = e;
+      e += corr;
+    } else {
+      e += 1;
+    }
+  }
+
+  for (std::int32_t k = 1; k <= ne; ++k) {
+    const std::int32_t b = w.block_start(k);
+    if (b == 0) continue;
+    for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
+      w.block_offset(k, c, 1) = w.effect_offset(k);
+      w.block_offset(k, c, 2) = w.effect_offset(b + c - 1);
+      w.block_ginv_row(k, c, 1) = s.g_inverse(b, k - b + 1, c);
+    }
+  }
+}
+
+void sweep_location_effects(run_state& s) {
+  round_work& w = s.round;
+  const std::int32_t ne = s.n_effects;
+  const num::sparse_store& WW = s.WW;
+  const num::sparse_store& GMAT = s.GMAT;
+  rt::vec1<double>& sample = s.sample;
+  rt::text_out& con = rt::console();
+
+  // Family walk of the family-correlated effect: current family, records left in it, position
+  // of the record in it, the family's first equation. It carries over from level to level.
+  std::int32_t fam = 0, left = 0, pos = 0, fam_first = 0;
+
+  for (std::int32_t e = 1; e <= ne; ++e) {
+    const std::int32_t levels = s.remaining_levels(e);
+    const std::int32_t offset = w.effect_offset(e);
+    if (levels <= 0) continue;
+    const std::int32_t typo = s.TYPO(e);
+    if (typo < 0 || typo > 3) {
+      rt::write(con, {"UNIMPLEMENTED RANDOM EFFECT", typo});
+      rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
+    }
+    const std::int32_t b = w.block_start(e);
+    if (typo == 2 && b != 0 && levels > GMAT.order) {
+      // The level is the pedigree member's number: it must be a row of GMAT.
+      rt::write(con, {"MORE LEVELS THAN PEDIGREE MEMBERS IN EFFECT", e});
+      rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
+    }
+    const double ginv11 = s.g_inverse(e, 1, 1);
+
+    for (std::int32_t l = 1; l <= levels; ++l) {
+      const std::int32_t i = offset + l;
+      double x = w.work_rhs(i);
+      double d = 0.0;
+      for (std::int32_t k = WW.row_start(i); k < WW.row_start(i + 1); ++k) {
+        const std::int32_t c = WW.column(k);
+        if (c == i)
+          d = WW.value(k);
+        else
+          x = x - WW.value(k) * sample(c);
+      }
+
+      switch (typo) {
+        case 0:
+          d = d + 1.0e-7;
+          break;
+        case 1:
+          d = d + ginv11;
+          break;
+        case 2: {
+          if (b == 0) break;  // a pedigree effect outside any block has no prior term
+          const std::int32_t p = i - w.block_offset(e, 1, 1);
+          for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
+            const std::int32_t base = w.block_offset(e, c, 2);
+            const double gi = w.block_ginv_row(e, c, 1);
+            for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k) {
+              const std::int32_t q = base + GMAT.column(k);
+              const double f = GMAT.value(k) * gi;
+              if (q == i) {
+                d = d + f;
+              } else {
+                if (q > s.n_equations) {
+                  rt::write(con, {"PEDIGREE TERM BEYOND THE LAST EQUATION IN EFFECT", e});
+                  rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
+                }
+                x = x - f * sample(q);
+              }
+            }
+          }
+          break;
+        }
+        case 3: {
+          if (left == 0) {
+            fam += 1;
+            while (fam <= s.n_families && s.family_block(fam).n_records == 0) fam += 1;
+            if (fam > s.n_families ||
+                i + s.family_block(fam).n_records - 1 > s.n_equations) {
+              rt::write(con, {"LEVELS AND DATA RECORDS DIFFER IN EFFECT", e});
+              rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
+            }
+            pos = 1;
+            left = s.family_block(fam).n_records - 1;
+            fam_first = i;
+          } else {
+            left -= 1;
+            pos += 1;
+          }
+          tav::family_block& fb = s.family_block(fam);
+          const std::int32_t n = fb.n_records;
+          if (fam == s.n_families) {
+            d = d + ginv11 * fb.RINV(pos);  // the rest group keeps only its diagonal
+          } else {
+            const rt::col_view RINV = dense(fb.RINV, n);
+            for (std::int32_t m = 1; m <= n; ++m) {
+              const std::int32_t q = fam_first + m - 1;
+              if (q == i)
+                d = d + ginv11 * RINV(pos, pos);
+              else
+                x = x - ginv11 * RINV(pos, m) * sample(q);
+            }
+          }
+          break;
+        }
+      }
+      w.work_rhs(i) = x;
+      sample(i) = x / d;
+      const double z = num::rand_normal(s.seed);
+      sample(i) = sample(i) + z / std::sqrt(d);
+    }
+  }
+}
+
+void sample_round(run_state& s, std::int32_t ROUND) {
+  size_round_work(s);
+  write_chain_record(s);
+  fill_coarse_grid(s);
+  build_block_bookkeeping(s);
+  sweep_location_effects(s);
+  draw_p_par(s, ROUND);
+  draw_variances(s, ROUND);
+}
+
+}  // namespace tav
