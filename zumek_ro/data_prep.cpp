@@ -85,10 +85,14 @@ void prepare_data(run_state& s) {
   }
 
   // Families are formed on the values as read; drop_last_level comes after.
+  // With no record the table has no storage (data() is null): the columns then point nowhere
+  // and are never read, and no offset may be applied to the null pointer.
   const double* base = data_table.data();
-  s.n_families = num::form_maternal_families(
-      nrdf, num::value_column{base, nv}, num::value_column{base + (ne - 2), nv},
-      num::value_column{base + (ne - 1), nv}, record_family);
+  auto column = [&](std::int64_t k) {
+    return num::value_column{nrdf > 0 ? base + (k - 1) : nullptr, nv};
+  };
+  s.n_families =
+      num::form_maternal_families(nrdf, column(1), column(ne - 1), column(ne), record_family);
 
   rt::vec1<std::int32_t> family_start, order;
   num::list_family_records(nrdf, record_family, s.n_families, family_start, order);

@@ -72,10 +72,14 @@ void FILE_PREP(run_state& s) {
 
   // Value 1 carries the head code, value n_effects - 2 the animal, n_effects - 1 its dam.
   rt::vec1<std::int32_t> record_family;
+  // With no record the table has no storage (data() is null): the columns then point nowhere
+  // and are never read, and no offset may be applied to the null pointer.
   const double* base = data_table.data();
-  s.n_families = num::form_maternal_families(
-      s.NRDF, num::value_column{base, n_eff}, num::value_column{base + (n_eff - 3), n_eff},
-      num::value_column{base + (n_eff - 2), n_eff}, record_family);
+  auto column = [&](std::int64_t k) {
+    return num::value_column{n_rec > 0 ? base + (k - 1) : nullptr, n_eff};
+  };
+  s.n_families = num::form_maternal_families(s.NRDF, column(1), column(n_eff - 2),
+                                             column(n_eff - 1), record_family);
 
   write_family_count(s.n_families);
 

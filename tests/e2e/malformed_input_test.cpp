@@ -154,6 +154,13 @@ const row rows[] = {
      "2,1,1,3,1,10.5\n1,2,2,4,3,11.0\n1, 1, 3, 5, 3, 9.75\n1\t2\t4\t2\t0\t12.25\n", nullptr,
      "   NUMBER OF BLOCKS:           2\r\n", "PROGRAM TERMINATED.\r\n", 0},
 
+    // No record at all is a valid data set: one family, the rest group, and it is empty. (Found
+    // by fuzzing: the empty table's null storage was offset to reach its columns.)
+    {"tav_no_records", prog::tav, need::data, {{19, "0"}}, nullptr, empty, nullptr,
+     " No. MATERNAL FAMILIES:    1\r\n", "PROGRAM TERMINATED.\r\n", 0},
+    {"ro_no_records", prog::ro, need::data, {{19, "0"}}, nullptr, empty, nullptr,
+     "   NUMBER OF BLOCKS:           1\r\n", "PROGRAM TERMINATED.\r\n", 0},
+
     // ---------------------------------------------------------------- negative and absurd counts
     {"tav_negative_nrdf", prog::tav, need::parameters, {{19, "-4"}}, nullptr, nullptr, nullptr, "",
      "PLEASE, SET A NON-NEGATIVE NRDF (LINE 19). PROGRAM TERMINATED.\r\n", 1},
