@@ -3,11 +3,30 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/array.hpp"
 #include "runtime/text_io.hpp"
 
 namespace num {
+
+// SBSIJ's lookup aid for one row whose chain has grown long: an open-addressing table from
+// column to slot (0 marks an empty cell) and the row's last slot, so that a call neither walks
+// the chain to find a column nor to find its end.
+struct sparse_long_row {
+  rt::vec1<std::int32_t> table;  // power-of-two length; cell (hash(column) + probe) holds a slot
+  std::int32_t bits = 0;         // log2 of the table length
+  std::int32_t count = 0;        // entries of the row
+  std::int32_t tail = 0;         // slot of the row's last entry
+};
+
+// The index that keeps SBSIJ at constant cost per call. Only rows longer than a short chain get
+// a table; short rows are walked as they are. Emptied by sparse_init, released by
+// sparse_finish; only the sparse-store routines touch it.
+struct sparse_fill_index {
+  rt::vec1<std::int32_t> long_id;        // order: 0, or the row's place in long_rows (1-based)
+  std::vector<sparse_long_row> long_rows;
+};
 
 struct sparse_store {
   std::int32_t order = 0;               // rows (and columns)
@@ -16,6 +35,7 @@ struct sparse_store {
   rt::vec1<std::int32_t> column;        // NZ
   rt::vec1<double> value;               // NZ
   rt::vec1<std::int32_t> link;          // NZ, linked form only
+  sparse_fill_index fill_index;         // linked form only: SBSIJ's own lookup aid
 };
 
 // Sizes the arrays for order rows and NZ slots (allocation failure ends the run).

@@ -78,9 +78,9 @@ struct run_state {
   std::int32_t ROUND = 0;
   std::int32_t IER = 0;          // status of every SBSIJ call
   std::int32_t solver_stages = 0;
-  std::int32_t work_size = 0;
-  std::int32_t FLAG = 0;
-  std::int32_t spare_storage = 0;
+  std::int64_t work_size = 0;      // 64-bit: 3 n + 6 nnz overflows 32 bits on large models
+  std::int64_t FLAG = 0;
+  std::int64_t spare_storage = 0;
   double current_p_par = 0.0;    // p_PAR in force; replaced by every round
 
   rt::vec1<double> rhs;                 // n_equations

@@ -1,0 +1,65 @@
+// The pedigree pass: reads "ped.txt", checks every member's parents, reports the
+// inconsistencies in "ERROR FILE.txt", computes inbreeding coefficients and Mendelian variance
+// factors, and adds the inverse numerator-relationship terms of every member's family to the
+// program's relationship store and, weighted by the g_inverse block of the effect, to the
+// mixed-model equation store.
+#pragma once
+
+#include <cstdint>
+
+#include "numeric/sparse_store.hpp"
+#include "runtime/array.hpp"
+
+namespace num {
+
+// The settings of one call of the pass.
+struct pedigree_pass_input {
+  std::int32_t effect = 0;             // e: the TYPO-2 effect; its block is effects e .. e+CORR(e)-1
+  std::int32_t n_pedigree = 0;         // members, one line each in "ped.txt"
+  std::int32_t progress_interval = 0;  // a console line every so many members (1000 tav, 10000 ro)
+  // true on the first call of a run only: the relationship store (GMAT, AMAT) must hold the
+  // inverse relationship matrix once, however many TYPO-2 effects the model has.
+  bool fill_relationship_inverse = true;
+};
+
+// What the pass keeps of member X while it runs. The fields that the ancestor walk reads and
+// writes for one ancestor share one record, so that a visit costs one cache miss, not four.
+struct pedigree_member {
+  double ancestor_weight = 0.0;            // the walk's weight, 0.0 between members
+  double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
+  std::int32_t larger_parent = 0;          // parents as left by the checks (0 unknown)
+  std::int32_t smaller_parent = 0;
+  std::int32_t queued = 0;                 // 1 while X waits in the walk's heap
+  std::int32_t unused = 0;
+};
+
+// The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
+// finds F and D of every member in them afterwards.
+struct pedigree_work {
+  rt::vec1<pedigree_member> member;           // n_pedigree
+  rt::vec1<double> inbreeding_coefficients;   // n_pedigree + 1: F(X) at element X + 1, F(0) = -1
+  rt::vec1<std::int32_t> pending;             // n_pedigree: max-heap of ancestors still to visit
+
+  double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }
+  double D(std::int32_t X) const { return member(X).mendelian_variance_factor; }
+};
+
+// Runs the pass for effect in.effect. Arrays of the program:
+//   NLEV, CORR   per effect (n_effects); every effect e .. e+CORR(e)-1 must exist and have at
+//                least n_pedigree levels (checked here: a member's number is its level);
+//   g_inverse    (n_effects, 2, 2): block e is read;
+//   equation_store        linked form, order n_equations: receives g_inverse(e,a+1,h+1) times
+//                         the inverse relationship terms, upper triangle only, at the equations
+//                         first_equation(e+a) - 1 + member (first_equation from NLEV);
+//   relationship_inverse  linked form, order n_pedigree: receives the plain terms, both
+//                         triangles, when in.fill_relationship_inverse is true.
+// Console: a progress line every in.progress_interval members and the closing warning. A
+// member that is not its line number, or a parent below 0 or above n_pedigree, stops the run
+// (exit status 1) with a message naming the line; SBSIJ status 701 or 702 stops it with an
+// empty stop text. work, when given, receives the work arrays (F and D) instead of freeing them.
+void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
+                   const rt::vec1<std::int32_t>& CORR, const rt::vec3<double>& g_inverse,
+                   sparse_store& equation_store, sparse_store& relationship_inverse,
+                   pedigree_work* work = nullptr);
+
+}  // namespace num

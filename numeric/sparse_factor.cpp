@@ -1,0 +1,241 @@
+// Ut D U factorisation of a symmetric matrix in the order chosen by the minimum-degree
+// ordering. The order of every floating-point operation below fixes the round-off of the
+// solution, so loops run in the given directions and updates are written as they are done.
+#include "numeric/sparse_factor.hpp"
+
+#include <limits>
+
+#include "runtime/process.hpp"
+
+namespace num {
+namespace {
+constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
+}  // namespace
+
+void symbolic_factor(const permuted_matrix& a, factor_structure& f,
+                     slice<std::int32_t> last_row_of_column, slice<std::int32_t> column_chain,
+                     std::int64_t& FLAG) {
+  const std::int32_t n = f.n;
+  auto& q = column_chain;                         // q(k) first column, q(c) next; n+1 ends
+  const std::int64_t column_capacity = f.factor_column.n;
+  for (std::int32_t k = 1; k <= n; ++k) {
+    last_row_of_column(k) = 0;
+    f.row_list(k) = 0;
+  }
+  f.factor_row_start(1) = 1;
+  std::int64_t s0 = 1, s1 = 0;                    // the run of factor_column written last
+  for (std::int32_t k = 1; k <= n; ++k) {
+    std::int32_t count = 0;
+    q(k) = n + 1;
+    const std::int32_t mark_k = last_row_of_column(k);
+    // Exactly one row waits for k: row k may be that row without its first column.
+    bool shortcut = f.row_list(k) != 0 && f.row_list(f.row_list(k)) == 0;
+    const std::int32_t pk = a.permutation(k);
+    for (std::int32_t p = a.row_start(pk); p < a.row_start(pk + 1); ++p) {
+      const std::int32_t vj = a.inverse_permutation(a.column(p));
+      if (vj <= k) continue;
+      std::int32_t m = k, qm = k;
+      do {
+        m = qm;
+        qm = q(m);
+      } while (qm < vj);
+      if (qm == vj) {
+        FLAG = 2 * std::int64_t{n} + pk;
+        return;
+      }
+      ++count;
+      q(m) = vj;
+      q(vj) = qm;
+      if (last_row_of_column(vj) != mark_k) shortcut = false;
+    }
+    bool found = false;                           // row k's columns already lie in place
+    if (shortcut) {
+      const std::int32_t i = f.row_list(k);
+      f.factor_index_start(k) = f.factor_index_start(i) + 1;
+      count = f.factor_row_start(i + 1) - f.factor_row_start(i) - 1;
+      found = true;
+    } else {
+      // Merge the rows waiting for k (their columns after the first) into the chain.
+      std::int32_t longest = 0;
+      f.factor_index_start(k) = static_cast<std::int32_t>(s1);
+      for (std::int32_t i = f.row_list(k); i != 0; i = f.row_list(i)) {
+        const std::int32_t len = f.factor_row_start(i + 1) - (f.factor_row_start(i) + 1);
+        const std::int32_t jmin = f.factor_index_start(i) + 1;
+        const std::int32_t jmax = f.factor_index_start(i) + len;
+        std::int32_t qm = k;
+        for (std::int32_t j = jmin; j <= jmax; ++j) {
+          const std::int32_t vj = f.factor_column(j);
+          std::int32_t m = qm;
+          do {
+            m = qm;
+            qm = q(m);
+          } while (qm < vj);
+          if (qm == vj) continue;
+          ++count;
+          q(m) = vj;
+          q(vj) = qm;
+          qm = vj;
+        }
+        if (len > longest) {                      // the first longest row wins
+          longest = len;
+          f.factor_index_start(k) = jmin;
+        }
+      }
+      if (count == longest) {
+        found = true;
+      } else {
+        // Does the head of row k match the tail of the run written last?
+        std::int32_t c = q(k);
+        std::int64_t j0 = 0;
+        for (std::int64_t j = s0; j <= s1; ++j) {
+          if (f.factor_column(j) < c) continue;
+          if (f.factor_column(j) == c) j0 = j;
+          break;
+        }
+        if (j0 != 0) {
+          f.factor_index_start(k) = static_cast<std::int32_t>(j0);
+          bool mismatch = false;
+          for (std::int64_t j = j0; j <= s1; ++j) {
+            if (f.factor_column(j) != c) {
+              mismatch = true;
+              break;
+            }
+            c = q(c);
+            if (c > n) {
+              found = true;
+              break;
+            }
+          }
+          if (!found && !mismatch) s1 = j0 - 1;   // rewrite from j0, extending the match
+        }
+        if (!found) {
+          s0 = s1 + 1;
+          s1 = s1 + count;
+          if (s1 > column_capacity) {
+            FLAG = 6 * std::int64_t{n} + k;
+            return;
+          }
+          if (s1 > int32_max)
+            rt::stop("FACTOR TOO LARGE: COLUMN LISTS EXCEED 2147483647 CELLS IN SDRV",
+                     rt::exit_error);
+          std::int32_t i = k;
+          for (std::int64_t j = s0; j <= s1; ++j) {
+            i = q(i);
+            f.factor_column(j) = i;
+            last_row_of_column(i) = k;
+          }
+          f.factor_index_start(k) = static_cast<std::int32_t>(s0);
+          found = true;
+        }
+      }
+    }
+    if (count > 1) {                              // k waits for its first column
+      const std::int32_t i = f.factor_column(f.factor_index_start(k));
+      f.row_list(k) = f.row_list(i);
+      f.row_list(i) = k;
+    }
+    const std::int64_t next_start = std::int64_t{f.factor_row_start(k)} + count;
+    if (next_start > int32_max)
+      rt::stop("FACTOR TOO LARGE: MORE THAN 2147483646 ENTRIES IN SDRV", rt::exit_error);
+    f.factor_row_start(k + 1) = static_cast<std::int32_t>(next_start);
+  }
+  FLAG = 0;
+}
+
+void numeric_factor(const permuted_matrix& a, factor_structure& f,
+                    slice<std::int32_t> next_entry, slice<double> inv_pivot,
+                    slice<double> factor_value, std::int64_t& FLAG) {
+  const std::int32_t n = f.n;
+  if (std::int64_t{f.factor_row_start(n + 1)} - 1 > factor_value.n) {
+    FLAG = 7 * std::int64_t{n} + 1;
+    return;
+  }
+  auto& w = inv_pivot;        // columns >= k: the row being computed; < k: 1/d
+  for (std::int32_t k = 1; k <= n; ++k) {
+    w(k) = 0.0;
+    f.row_list(k) = 0;
+  }
+  for (std::int32_t k = 1; k <= n; ++k) {
+    const std::int32_t pk = a.permutation(k);
+    for (std::int32_t p = a.row_start(pk); p < a.row_start(pk + 1); ++p) {
+      const std::int32_t c = a.inverse_permutation(a.column(p));
+      if (k <= c) w(c) = a.value(p);
+    }
+    double dk = w(k);
+    std::int32_t i = f.row_list(k);
+    while (i != 0) {
+      const std::int32_t next_i = f.row_list(i);
+      const std::int32_t p = next_entry(i);
+      const double u = factor_value(p);
+      const double m = -inv_pivot(i) * u;
+      factor_value(p) = m;
+      const std::int32_t jmax = f.factor_row_start(i + 1) - 1;
+      if (p + 1 <= jmax) {
+        const std::int32_t mu = f.factor_index_start(i) - f.factor_row_start(i);
+        for (std::int32_t q = p + 1; q <= jmax; ++q) {
+          const std::int32_t c = f.factor_column(mu + q);
+          w(c) = factor_value(q) * m + w(c);
+        }
+        next_entry(i) = p + 1;
+        const std::int32_t c = f.factor_column(mu + p + 1);
+        f.row_list(i) = f.row_list(c);
+        f.row_list(c) = i;
+      }
+      dk = dk + u * m;
+      i = next_i;
+    }
+    if (dk == 0.0) {
+      FLAG = 8 * std::int64_t{n} + k;
+      return;
+    }
+    inv_pivot(k) = 1.0 / dk;
+    const std::int32_t jmin = f.factor_row_start(k);
+    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
+    if (jmin <= jmax) {
+      const std::int32_t mu = f.factor_index_start(k) - jmin;
+      for (std::int32_t j = jmin; j <= jmax; ++j) {
+        const std::int32_t c = f.factor_column(mu + j);
+        factor_value(j) = w(c);
+        w(c) = 0.0;
+      }
+      next_entry(k) = jmin;
+      const std::int32_t c = f.factor_column(mu + jmin);
+      f.row_list(k) = f.row_list(c);
+      f.row_list(c) = k;
+    }
+  }
+  FLAG = 0;
+}
+
+void factor_solve(const rt::vec1<std::int32_t>& permutation, const factor_structure& f,
+                  slice<double> inv_pivot, slice<double> factor_value, slice<double> solve_work,
+                  const rt::vec1<double>& b, rt::vec1<double>& solution) {
+  const std::int32_t n = f.n;
+  auto& s = solve_work;
+  for (std::int32_t k = 1; k <= n; ++k) s(k) = b(permutation(k));
+  for (std::int32_t k = 1; k <= n; ++k) {         // Ut D y = b
+    const double x = s(k);
+    const std::int32_t jmin = f.factor_row_start(k);
+    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
+    const std::int32_t mu = f.factor_index_start(k) - jmin;
+    for (std::int32_t j = jmin; j <= jmax; ++j) {
+      const std::int32_t c = f.factor_column(mu + j);
+      s(c) = factor_value(j) * x + s(c);
+    }
+    s(k) = x * inv_pivot(k);
+  }
+  for (std::int32_t k = n; k >= 1; --k) {         // U x = y
+    double y = s(k);
+    const std::int32_t jmin = f.factor_row_start(k);
+    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
+    const std::int32_t mu = f.factor_index_start(k) - jmin;
+    for (std::int32_t j = jmin; j <= jmax; ++j) {
+      const std::int32_t c = f.factor_column(mu + j);
+      y = y + factor_value(j) * s(c);
+    }
+    s(k) = y;
+    solution(permutation(k)) = y;
+  }
+}
+
+}  // namespace num

@@ -1,0 +1,254 @@
+// The sparse store: filling in linked form (SBSIJ) and finishing into row-compressed form.
+#include "numeric/sparse_store.hpp"
+
+#include <utility>
+
+namespace num {
+
+namespace {
+
+// A row gets a column table once its chain holds more entries than this; shorter chains are
+// cheaper to walk than to index.
+constexpr std::int32_t long_row_threshold = 32;
+constexpr std::int32_t first_table_bits = 7;   // 128 cells: the first table is at most a quarter full
+
+// Fibonacci hashing of a column into a table of 2^bits cells, 1-based.
+inline std::int64_t table_cell(std::int32_t col, std::int32_t bits) {
+  const std::uint32_t h = static_cast<std::uint32_t>(col) * 2654435769u;
+  return static_cast<std::int64_t>(h >> (32 - bits)) + 1;
+}
+
+inline std::int64_t next_cell(std::int64_t cell, std::int64_t size) {
+  return cell == size ? 1 : cell + 1;
+}
+
+// Puts slot k (holding a column known to be absent from the table) into the table.
+void table_insert(sparse_long_row& lr, const rt::vec1<std::int32_t>& column, std::int32_t k) {
+  const std::int64_t size = lr.table.size();
+  std::int64_t cell = table_cell(column(k), lr.bits);
+  while (lr.table(cell) != 0) cell = next_cell(cell, size);
+  lr.table(cell) = k;
+}
+
+// Doubles the table and puts every slot back.
+void table_grow(sparse_long_row& lr, const rt::vec1<std::int32_t>& column) {
+  rt::vec1<std::int32_t> old;
+  std::swap(old, lr.table);
+  lr.bits += 1;
+  lr.table.assign(std::int64_t{1} << lr.bits, 0);
+  for (std::int32_t k : old)
+    if (k != 0) table_insert(lr, column, k);
+}
+
+// Gives row I (whose chain starts at head and ends at tail) a column table.
+void index_row(sparse_store& s, std::int32_t I, std::int32_t head, std::int32_t tail,
+               std::int32_t count) {
+  sparse_fill_index& ix = s.fill_index;
+  ix.long_rows.emplace_back();
+  sparse_long_row& lr = ix.long_rows.back();
+  lr.bits = first_table_bits;
+  while ((std::int64_t{1} << lr.bits) < 4 * static_cast<std::int64_t>(count)) lr.bits += 1;
+  lr.table.assign(std::int64_t{1} << lr.bits, 0);
+  lr.count = count;
+  lr.tail = tail;
+  for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column, k);
+  ix.long_id(I) = static_cast<std::int32_t>(ix.long_rows.size());
+}
+
+void write_701(rt::text_out& u, std::int32_t I, std::int32_t J) {
+  rt::put(u, rt::fixed_line().A(" "));
+  rt::put(u, rt::fixed_line().A(" *** FATAL ERROR ********************************"));
+  rt::put(u, rt::fixed_line().A(" IMPROPER VALUE FOR PAIR (I,J)=").A("(").I(I, 7).A(",").I(J, 7).A(")"));
+  rt::put(u, rt::fixed_line().A(" ************************************************"));
+  rt::put(u, rt::fixed_line().A(" "));
+}
+
+void write_702(rt::text_out& u) {
+  rt::put(u, rt::fixed_line().A(" "));
+  rt::put(u, rt::fixed_line().A(" *** FATAL ERROR ********************"));
+  rt::put(u, rt::fixed_line().A(" NZ TOO SMALL - NO ROOM FOR NEW ENTRY"));
+  rt::put(u, rt::fixed_line().A(" ************************************"));
+  rt::put(u, rt::fixed_line().A(" "));
+}
+
+inline void merge_duplicate(double& slot_value, double entry_value, int duplicate_action) {
+  if (duplicate_action == 0)
+    slot_value = entry_value;
+  else if (duplicate_action > 0)
+    slot_value = entry_value + slot_value;
+}
+
+}  // namespace
+
+void fill_doubles(std::int64_t n, rt::vec1<double>& v, double x) {
+  for (std::int64_t i = 1; i <= n; ++i) v(i) = x;
+}
+
+void fill_ints(std::int64_t n, rt::vec1<std::int32_t>& v, std::int32_t x) {
+  for (std::int64_t i = 1; i <= n; ++i) v(i) = x;
+}
+
+void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ) {
+  s.order = order > 0 ? order : 0;
+  s.NZ = NZ > 0 ? NZ : 0;
+  s.row_start.assign(std::int64_t{s.order} + 1, 0);
+  s.column.assign(s.NZ, 0);
+  s.value.assign(s.NZ, 0.0);
+  s.link.assign(s.NZ, 0);
+  s.fill_index.long_id.release();
+  s.fill_index.long_rows.clear();
+}
+
+void sparse_init(sparse_store& s) {
+  for (std::int32_t i = 1; i <= s.order; ++i) s.row_start(i) = -i;
+  s.row_start(std::int64_t{s.order} + 1) = s.NZ;
+  fill_ints(s.NZ, s.column, 0);
+  fill_ints(s.NZ, s.link, 0);
+  fill_doubles(s.NZ, s.value, 0.0);
+  s.fill_index.long_id.assign(s.order, 0);   // keeps its storage when the store is refilled
+  s.fill_index.long_rows.clear();
+}
+
+void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+           int duplicate_action, int message_level, rt::text_out& message_unit,
+           std::int32_t& IER) {
+  IER = 0;
+  const std::int32_t order = s.order;
+  if (I < 1 || I > order || J < 1 || J > order) {
+    IER = 701;
+    if (message_level >= 0) write_701(message_unit, I, J);
+    return;
+  }
+  sparse_fill_index& ix = s.fill_index;
+  if (ix.long_id.size() != order) {          // a store filled without sparse_init: no rows indexed yet
+    ix.long_id.assign(order, 0);
+    ix.long_rows.clear();
+  }
+  std::int32_t& free_counter = s.row_start(std::int64_t{order} + 1);
+
+  const std::int32_t head = s.row_start(I);
+  if (head <= 0) {                            // first entry of the row
+    const std::int32_t F = free_counter;
+    if (F < 1) {
+      IER = 702;
+      if (message_level >= 0) write_702(message_unit);
+      return;
+    }
+    s.row_start(I) = F;
+    s.column(F) = J;
+    s.value(F) = entry_value;
+    s.link(F) = -I;
+    free_counter = F - 1;
+    return;
+  }
+
+  const std::int32_t id = ix.long_id(I);
+  if (id > 0) {                               // long row: look the column up in its table
+    sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
+    const std::int64_t size = lr.table.size();
+    std::int64_t cell = table_cell(J, lr.bits);
+    for (std::int32_t k; (k = lr.table(cell)) != 0; cell = next_cell(cell, size)) {
+      if (s.column(k) == J) {
+        IER = 700;
+        merge_duplicate(s.value(k), entry_value, duplicate_action);
+        return;
+      }
+    }
+    const std::int32_t F = free_counter;
+    if (F < 1) {
+      IER = 702;
+      if (message_level >= 0) write_702(message_unit);
+      return;
+    }
+    s.link(lr.tail) = F;                      // append at the end of the chain
+    s.link(F) = -I;
+    s.column(F) = J;
+    s.value(F) = entry_value;
+    free_counter = F - 1;
+    lr.table(cell) = F;                       // cell is the empty one the search stopped at
+    lr.tail = F;
+    lr.count += 1;
+    if (4 * static_cast<std::int64_t>(lr.count) > 3 * size) table_grow(lr, s.column);
+    return;
+  }
+
+  // Short row: walk the chain.
+  std::int32_t k = head;
+  std::int32_t count = 1;
+  for (;;) {
+    if (s.column(k) == J) {
+      IER = 700;
+      merge_duplicate(s.value(k), entry_value, duplicate_action);
+      return;
+    }
+    if (s.link(k) <= 0) break;                // k is the row's last entry
+    k = s.link(k);
+    ++count;
+  }
+  const std::int32_t F = free_counter;
+  if (F < 1) {
+    IER = 702;
+    if (message_level >= 0) write_702(message_unit);
+    return;
+  }
+  s.link(k) = F;
+  s.link(F) = -I;
+  s.column(F) = J;
+  s.value(F) = entry_value;
+  free_counter = F - 1;
+  if (count + 1 > long_row_threshold) index_row(s, I, head, F, count + 1);
+}
+
+// Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
+// chain order. First every chain is walked once in row order and each entry's final slot is
+// written over its link (the row pointers fall out of the same walk); then the entries are
+// moved to their final slots by following the cycles of that permutation, swapping slot by
+// slot, so nothing beyond the store itself is needed and every entry moves at most once.
+void sparse_finish(sparse_store& s) {
+  sparse_fill_index& ix = s.fill_index;
+  ix.long_id.release();
+  std::vector<sparse_long_row>().swap(ix.long_rows);
+
+  const std::int32_t order = s.order;
+  const std::int32_t NZ = s.NZ;
+  const std::int32_t F0 = s.row_start(std::int64_t{order} + 1);
+
+  std::int32_t next_slot = 1;
+  for (std::int32_t i = 1; i <= order; ++i) {
+    std::int32_t c = s.row_start(i);
+    s.row_start(i) = next_slot;
+    while (c > 0) {
+      const std::int32_t next = s.link(c);
+      s.link(c) = next_slot++;                // link now holds the entry's final slot
+      c = next;
+    }
+  }
+  s.row_start(std::int64_t{order} + 1) = next_slot;
+  const std::int32_t nnz = next_slot - 1;
+
+  // Links: > 0 an entry still to move (its final slot), 0 a free slot, -1 a placed entry.
+  for (std::int32_t k = F0 + 1; k <= NZ; ++k) {
+    std::int32_t d = s.link(k);
+    while (d > 0) {
+      if (d == k) {
+        s.link(k) = -1;
+        break;
+      }
+      std::swap(s.column(k), s.column(d));
+      std::swap(s.value(k), s.value(d));
+      const std::int32_t displaced = s.link(d);   // 0 (free) or an entry still to move
+      s.link(d) = -1;
+      s.link(k) = displaced;
+      d = displaced;
+    }
+  }
+
+  fill_ints(nnz, s.link, 0);                   // links of the compressed rows mean nothing now
+  for (std::int32_t k = (nnz > F0 ? nnz : F0) + 1; k <= NZ; ++k) {
+    s.column(k) = 0;
+    s.value(k) = 0.0;
+    s.link(k) = 0;
+  }
+}
+
+}  // namespace num
