@@ -1,7 +1,7 @@
 // run_timed: runs a program with its standard output read through a pipe and writes every line
 // it prints prefixed with the seconds elapsed since the start (so the phases of a run can be
 // timed from the console lines as they appear); at the end one line "#END status peak_kb seconds"
-// with the exit status and the child's peak resident memory.
+// with the exit status and the child's peak resident memory (kB).
 //   run_timed <log file> <program> [arguments...]
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -27,7 +28,12 @@ int main(int argc, char** argv) {
     dup2(fd[1], 1);
     close(fd[0]);
     close(fd[1]);
-    execv(argv[2], argv + 2);
+    // The console is a pipe here, so the child's standard output would be fully buffered:
+    // run it line-buffered through stdbuf so each line arrives when it is written.
+    std::vector<char*> args = {const_cast<char*>("stdbuf"), const_cast<char*>("-oL")};
+    for (int i = 2; i < argc; ++i) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execvp("stdbuf", args.data());
     std::perror(argv[2]);
     _exit(127);
   }
