@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
       row({0, 1, 1, 0, 0, 0, 0}, "drop_last_level");
     }
     for (int i = 32; i <= 36; ++i) f.put("-");
-    f.real(true_s2e * start).text("S2E0").end();
+    f.real(tav ? true_s2e : true_s2e * start).text("S2E0").end();  // fixed in zumek_tav
     f.real(true_p * start).text("p_PAR").end();
     f.real(true_pen * start).text("pen variance").end();
     if (tav) f.real(true_R * start).text("R").end();
