@@ -2,6 +2,7 @@
 #include "numeric/pedigree.hpp"
 
 #include <string_view>
+#include <utility>
 
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
@@ -46,17 +47,66 @@ void check_block(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NL
   }
 }
 
+// The pending set holds bit m for member m: word m / 64 (element m / 64 + 1) of level 0 at
+// bit m % 64, and so on upwards, so that the largest member is found by three or four
+// leading-zero counts and an insertion or removal touches at most one word per level.
+void pending_allocate(pedigree_work& w, std::int32_t n) {
+  std::int64_t bits = static_cast<std::int64_t>(n) + 1;
+  w.pending_levels = 0;
+  for (;;) {
+    const std::int64_t words = (bits + 63) / 64;
+    w.pending[w.pending_levels++].assign(words, 0);
+    if (words == 1) break;
+    bits = words;
+  }
+}
+
+inline void pending_insert(pedigree_work& w, std::int32_t m) {
+  std::int64_t at = m;
+  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
+    std::uint64_t& word = w.pending[lv](at / 64 + 1);
+    const bool was_empty = word == 0;
+    word |= std::uint64_t{1} << (at % 64);
+    if (!was_empty) break;  // the levels above already mark this word
+    at /= 64;
+  }
+}
+
+inline bool pending_empty(const pedigree_work& w) {
+  return w.pending[w.pending_levels - 1](1) == 0;
+}
+
+// Removes and returns the largest pending member.
+inline std::int32_t pending_pop_largest(pedigree_work& w) {
+  std::int64_t at = 0;
+  for (std::int32_t lv = w.pending_levels - 1; lv >= 0; --lv)
+    at = at * 64 + (63 - __builtin_clzll(w.pending[lv](at + 1)));
+  const std::int32_t m = static_cast<std::int32_t>(at);
+  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
+    std::uint64_t& word = w.pending[lv](at / 64 + 1);
+    word &= ~(std::uint64_t{1} << (at % 64));
+    if (word != 0) break;
+    at /= 64;
+  }
+  return m;
+}
+
 void allocate_work(pedigree_work& w, std::int32_t n) {
   w.member.assign(n, pedigree_member{});
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
-  w.pending.assign(n, 0);
+  pending_allocate(w, n);
+  w.weight_bits = 10;
+  w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
+  w.weights_used = 0;
+  w.stamp = 0;
 }
 
 void free_work(pedigree_work& w) {
   w.member.release();
   w.inbreeding_coefficients.release();
-  w.pending.release();
+  for (rt::vec1<std::uint64_t>& level : w.pending) level.release();
+  w.weights.release();
 }
 
 void write_error_file_head(rt::text_out& f) {
@@ -71,78 +121,82 @@ void write_error_file_head(rt::text_out& f) {
   rt::put(f, rt::fixed_line().A("-------", 7).X(2).A("------------", 12));
 }
 
-// Max-heap of member numbers in pending(1 .. count).
-void heap_push(rt::vec1<std::int32_t>& heap, std::int32_t& count, std::int32_t v) {
-  std::int32_t i = ++count;
-  while (i > 1 && heap(i / 2) < v) {
-    heap(i) = heap(i / 2);
-    i /= 2;
+// Cell of the weight table that holds ancestor m in the current walk; a new cell (fresh set)
+// starts at weight 0.0. The table doubles when half full, so a probe is short on average.
+walk_cell& weight_cell(pedigree_work& w, std::int32_t m, bool& fresh) {
+  if (2 * (w.weights_used + 1) > w.weights.size()) {
+    rt::vec1<walk_cell> old;
+    std::swap(old, w.weights);
+    w.weight_bits += 1;
+    w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
+    w.weights_used = 0;
+    for (const walk_cell& c : old)
+      if (c.stamp == w.stamp) {
+        bool f = false;
+        weight_cell(w, c.member, f) = c;
+      }
   }
-  heap(i) = v;
+  const std::uint32_t mask = (std::uint32_t{1} << w.weight_bits) - 1;
+  std::uint32_t i = (static_cast<std::uint32_t>(m) * 2654435761u) >> (32 - w.weight_bits);
+  for (;;) {
+    walk_cell& c = w.weights(static_cast<std::int64_t>(i) + 1);
+    if (c.stamp != w.stamp) {
+      c = walk_cell{m, w.stamp, 0.0};
+      ++w.weights_used;
+      fresh = true;
+      return c;
+    }
+    if (c.member == m) {
+      fresh = false;
+      return c;
+    }
+    i = (i + 1) & mask;
+  }
 }
 
-std::int32_t heap_pop(rt::vec1<std::int32_t>& heap, std::int32_t& count) {
-  const std::int32_t top = heap(1);
-  const std::int32_t v = heap(count--);
-  std::int32_t i = 1;
-  for (;;) {
-    std::int32_t c = 2 * i;
-    if (c > count) break;
-    if (c < count && heap(c + 1) > heap(c)) ++c;
-    if (heap(c) <= v) break;
-    heap(i) = heap(c);
-    i = c;
+// Adds q to the weight of ancestor m and queues m when the walk meets it first.
+inline void pass_weight(pedigree_work& w, std::int32_t m, double q) {
+  bool fresh = false;
+  walk_cell& c = weight_cell(w, m, fresh);
+  c.ancestor_weight += q;
+  if (fresh) {
+    pending_insert(w, m);
+    __builtin_prefetch(&w.member(m));  // its visit reads the record; the load overlaps the walk
   }
-  if (count > 0) heap(i) = v;
-  return top;
 }
 
 // Inbreeding coefficient of member X (both parents known): the ancestors are visited in
 // descending member order, so each one is reached only after every descendant in the walk has
-// passed half its weight on; F(X) = sum of weight^2 x D over the visited members, minus 1. The
-// pending ancestors sit in a max-heap instead of a sorted list: the visiting order, hence every
-// sum, is the same, but an insertion costs log(pending) instead of a scan of the list.
-// Leaves ancestor_weight, pending and queued clear again.
-// Asks for the records of a newly queued ancestor's parents, which its visit will touch: the
-// walk jumps across the whole pedigree, and overlapping these loads roughly halves its time.
-inline void prefetch_parents(pedigree_work& w, const pedigree_member& m) {
-  if (m.larger_parent > 0) __builtin_prefetch(&w.member(m.larger_parent), 1);
-  if (m.smaller_parent > 0) __builtin_prefetch(&w.member(m.smaller_parent), 1);
-}
-
+// passed half its weight on; F(X) = sum of weight^2 x D over the visited members, minus 1.
+// The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
+// and their weights in a small hash table rather than an array over the whole pedigree: the
+// visiting order, and so every sum, is the same, but an insertion costs a few word operations
+// instead of a scan of the list, and the walk touches the large arrays only to read each
+// ancestor's record once.
 double ancestor_walk(pedigree_work& w, std::int32_t X) {
-  std::int32_t count = 0;
-  w.member(X).ancestor_weight = 1.0;
+  if (++w.stamp == 0) {  // the stamps wrapped: clear the table once
+    for (walk_cell& c : w.weights) c = walk_cell{};
+    w.stamp = 1;
+  }
+  w.weights_used = 0;
+  bool fresh = false;
+  weight_cell(w, X, fresh).ancestor_weight = 1.0;
   double sum = -1.0;
   std::int32_t Z = X;
+  double weight_Z = 1.0;
   for (;;) {
-    pedigree_member& z = w.member(Z);
-    const double q = 0.5 * z.ancestor_weight;
+    const pedigree_member& z = w.member(Z);
+    const double q = 0.5 * weight_Z;
     const std::int32_t s = z.larger_parent;
     const std::int32_t d = z.smaller_parent;
     if (s > 0) {
-      pedigree_member& ms = w.member(s);
-      ms.ancestor_weight += q;
-      if (!ms.queued) {
-        ms.queued = 1;
-        heap_push(w.pending, count, s);
-        prefetch_parents(w, ms);
-      }
-      if (d > 0) {
-        pedigree_member& md = w.member(d);
-        md.ancestor_weight += q;
-        if (!md.queued) {
-          md.queued = 1;
-          heap_push(w.pending, count, d);
-          prefetch_parents(w, md);
-        }
-      }
+      pass_weight(w, s, q);
+      if (d > 0) pass_weight(w, d, q);
     }
-    sum = sum + (z.ancestor_weight * z.ancestor_weight) * z.mendelian_variance_factor;
-    z.ancestor_weight = 0.0;
-    if (count == 0) break;
-    Z = heap_pop(w.pending, count);
-    w.member(Z).queued = 0;
+    sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
+    if (pending_empty(w)) break;
+    Z = pending_pop_largest(w);
+    weight_Z = weight_cell(w, Z, fresh).ancestor_weight;
   }
   return sum;
 }

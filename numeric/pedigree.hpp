@@ -22,15 +22,19 @@ struct pedigree_pass_input {
   bool fill_relationship_inverse = true;
 };
 
-// What the pass keeps of member X while it runs. The fields that the ancestor walk reads and
-// writes for one ancestor share one record, so that a visit costs one cache miss, not four.
+// What the pass keeps of member X.
 struct pedigree_member {
-  double ancestor_weight = 0.0;            // the walk's weight, 0.0 between members
-  double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
   std::int32_t larger_parent = 0;          // parents as left by the checks (0 unknown)
   std::int32_t smaller_parent = 0;
-  std::int32_t queued = 0;                 // 1 while X waits in the walk's heap
-  std::int32_t unused = 0;
+  double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
+};
+
+// One cell of the ancestor walk's weight table: the weight of an ancestor met in the walk
+// numbered stamp (a cell of an older walk counts as empty).
+struct walk_cell {
+  std::int32_t member = 0;
+  std::uint32_t stamp = 0;
+  double ancestor_weight = 0.0;
 };
 
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
@@ -38,7 +42,14 @@ struct pedigree_member {
 struct pedigree_work {
   rt::vec1<pedigree_member> member;           // n_pedigree
   rt::vec1<double> inbreeding_coefficients;   // n_pedigree + 1: F(X) at element X + 1, F(0) = -1
-  rt::vec1<std::int32_t> pending;             // n_pedigree: max-heap of ancestors still to visit
+  // The ancestors still to visit as a set of member numbers: a bit per member in level 0,
+  // and in each higher level a bit per word of the level below that is not zero.
+  rt::vec1<std::uint64_t> pending[6];
+  std::int32_t pending_levels = 0;
+  rt::vec1<walk_cell> weights;                // open-addressing table, power-of-two length
+  std::int32_t weight_bits = 0;               // log2 of its length
+  std::int32_t weights_used = 0;              // cells of the current walk
+  std::uint32_t stamp = 0;                    // number of the current walk
 
   double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }
   double D(std::int32_t X) const { return member(X).mendelian_variance_factor; }
@@ -57,6 +68,15 @@ struct pedigree_work {
 // member that is not its line number, or a parent below 0 or above n_pedigree, stops the run
 // (exit status 1) with a message naming the line; SBSIJ status 701 or 702 stops it with an
 // empty stop text. work, when given, receives the work arrays (F and D) instead of freeing them.
+// A block effect with NLEV below n_pedigree stops the run before "ped.txt" is opened:
+//   " FATAL ERROR: EFFECT           3 HAS FEWER LEVELS (NLEV) THAN"
+//   " PEDIGREE MEMBERS:           2 <           3"
+// With fill_relationship_inverse false the relationship store is not touched.
+//
+// The equation assembly calls it for every effect k of TYPO 2 with CORR(k) > 0, e.g.
+//   num::pedigree_pass({k, n_pedigree, 1000, !relationship_filled}, NLEV, CORR, g_inverse,
+//                      equation_store, GMAT);
+//   relationship_filled = true;
 void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
                    const rt::vec1<std::int32_t>& CORR, const rt::vec3<double>& g_inverse,
                    sparse_store& equation_store, sparse_store& relationship_inverse,

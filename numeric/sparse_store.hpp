@@ -51,7 +51,9 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
            int duplicate_action, int message_level, rt::text_out& message_unit,
            std::int32_t& IER);
 
-// Turns a store in linked form into row-compressed form in place.
+// Turns a store in linked form into row-compressed form in place: rows in row order, each in
+// the order its columns first arrived; slots above the entries and the links of all slots end
+// as 0. Linear in the number of entries; allocates nothing and releases SBSIJ's index.
 void sparse_finish(sparse_store& s);
 
 void fill_doubles(std::int64_t n, rt::vec1<double>& v, double x);

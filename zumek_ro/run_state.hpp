@@ -168,6 +168,17 @@ struct run_state {
   rt::vec1<double> packed_factor;       // (3): packed lower Cholesky factor of a 2 x 2 scale
   rt::vec1<double> packed_draw;         // (3): packed Wishart draw
   rt::vec3<double> NEWG;                // (n_effects, 2, 2) a new block before it is accepted
+  rt::vec1<std::int32_t> effect_offset; // (n_effects + 1): equations before effect e
+  bool round_work_sized = false;        // the arrays above are sized once, on the first round
+
+  // Replay of the data-store rebuild. The rebuild adds the same positions in the same order
+  // every round; the first rebuild goes through SBSIJ and sparse_finish and records, for each
+  // term t in that order, the slot of the finished store it lands in: term_slot(t) = -k when
+  // the term is the first at slot k (it sets the value), +k when it adds to it. Later rounds
+  // keep the finished structure and only replay the values.
+  std::int64_t n_terms = 0;
+  rt::vec1<std::int32_t> term_slot;     // (n_terms)
+  bool terms_recorded = false;
 };
 
 }  // namespace ro

@@ -24,7 +24,8 @@ void write_solutions_file(run_state& s) {
   rt::write(con, {"STEP 7. WRITTING OUTPUT FILE."});
 
   // Full numbering again: a removed level reads 0.0.
-  num::expand_solution(s.n_equations, s.dropped, s.solution, 0.0);
+  num::expand_solution(s.n_equations, static_cast<std::int32_t>(s.dropped.size()), s.dropped,
+                       s.solution, 0.0);
 
   rt::text_out f;
   rt::open_out(f, 11, "ZUMEK TEST - SOLS.txt");

@@ -8,7 +8,7 @@ using namespace testing_support;
 TEST(Banner, TavPrintsBannerFirst) {
   auto dir = scratch_dir("banner_tav");
   run_result r = run_in(dir, ZUMEK_TAV_BIN);
-  EXPECT_TRUE(r.out.starts_with(" PROGRAM ZUMEK_TAV v3.0\r\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with(" ----------------------\r\n PROGRAM ZUMEK_TAV v3.0\r\n")) << r.out;
 }
 
 TEST(Banner, RoPrintsBannerFirst) {

@@ -82,7 +82,7 @@ TEST(Assembly, SolutionEqualsDenseSolveOfTheMixedModelEquations) {
   tav::drop_empty_equations(s);
   tav::solve_equations(s);
   rt::vec1<double> x = s.solution;
-  num::expand_solution(s.n_equations, s.dropped, x, 0.0);
+  num::expand_solution(s.n_equations, static_cast<std::int32_t>(s.dropped.size()), s.dropped, x, 0.0);
 
   // ---- the same equations, dense, from the inputs
   const int NLEV[9] = {0, 3, 4, 3, 1, 4, 16, 12, 12};

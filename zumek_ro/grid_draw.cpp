@@ -1,0 +1,113 @@
+// Grid draw of current_p_par from the family residuals: the likelihood of the residuals under
+// current_s2e0 x (I + p x links) at every grid point; the steps after it are shared.
+#include <cmath>
+
+#include "numeric/grid_draw.hpp"
+#include "numeric/sym_ginverse.hpp"
+#include "zumek_ro/sample_round.hpp"
+
+namespace ro {
+
+namespace {
+
+// The block's residuals at the current sample, each by successive subtraction from the
+// observation. They do not depend on the grid point.
+void family_residuals(const run_state& s, family_block& b) {
+  for (std::int32_t i = 1; i <= b.n_records; ++i) {
+    double r = b.observation(i);
+    for (std::int32_t k = 1; k <= s.n_effects; ++k) {
+      const std::int32_t q = b.equation(k, i);
+      if (q != 0) r = r - b.coefficient(k, i) * s.sample(q);
+    }
+    b.residual(i) = r;
+  }
+}
+
+// One pass over the points of grid: quadratic forms and log-determinants of every block, then
+// the log-likelihood of each point.
+void grid_pass(run_state& s) {
+  const std::int32_t ng = s.n_grid_points;
+  const std::int32_t nf = s.n_families;
+  for (std::int32_t g = 1; g <= ng; ++g) {
+    s.log_likelihood(g) = 0.0;
+    s.family_log_det(g) = 0.0;
+    s.log_det_sum(g) = 0.0;
+  }
+  for (std::int32_t f = 1; f <= nf; ++f) {
+    family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+    const std::int32_t n = b.n_records;
+    family_residuals(s, b);
+    if (f < nf) {
+      const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+      double* R = b.residual_matrix.data();
+      double* W = b.RINV.data();
+      for (std::int32_t g = 1; g <= ng; ++g) {
+        const double p = s.grid(g);
+        for (std::int64_t k = 0; k < nn; ++k) R[k] = 0.0;
+        for (std::int32_t l = 1; l <= b.n_links; ++l) {
+          b.residual_matrix(b.link_first(l), b.link_second(l)) = p;
+          b.residual_matrix(b.link_second(l), b.link_first(l)) = p;
+        }
+        for (std::int32_t i = 1; i <= n; ++i) b.residual_matrix(i, i) = 1.0;
+        for (std::int64_t k = 0; k < nn; ++k) W[k] = R[k];
+        if (n > 0) {
+          std::int32_t rank = 0;
+          num::sym_ginverse(W, n, n, 1.0E-12, rank, s.family_log_det(g));
+          if (rank < n) num::stop_family_not_positive_definite(f, g);
+          s.family_log_det(g) = std::log(s.family_log_det(g));
+        } else {
+          s.family_log_det(g) = 0.0;   // the logarithm of the empty determinant 1.0
+        }
+        double sum = s.log_likelihood(g);
+        for (std::int32_t i = 1; i <= n; ++i) {
+          const double ri = b.residual(i);
+          for (std::int32_t j = 1; j <= n; ++j) sum = sum + ri * b.residual(j) * b.RINV(i, j);
+        }
+        s.log_likelihood(g) = sum;
+        s.log_det_sum(g) = s.log_det_sum(g) + s.family_log_det(g);
+      }
+    } else {
+      // The rest group is not inverted: its RINV is its residual matrix, the identity plus
+      // its links at the grid point; the zero elements add nothing.
+      for (std::int32_t g = 1; g <= ng; ++g) {
+        const double p = s.grid(g);
+        for (std::int32_t l = 1; l <= b.n_links; ++l) {
+          b.rest_residual_link(l) = p;
+          b.rest_rinv_link(l) = p;
+        }
+        double sum = s.log_likelihood(g);
+        for (std::int32_t i = 1; i <= n; ++i) {
+          b.rest_residual_diag(i) = 1.0;
+          b.rest_rinv_diag(i) = 1.0;
+          const double ri = b.residual(i);
+          const std::int32_t end = b.link_row_start(i + 1);
+          std::int32_t k = b.link_row_start(i);
+          for (; k < end && b.link_partner(k) < i; ++k)
+            sum = sum + ri * b.residual(b.link_partner(k)) * b.rest_rinv_link(b.link_partner_pair(k));
+          sum = sum + ri * ri * b.rest_rinv_diag(i);
+          for (; k < end; ++k)
+            sum = sum + ri * b.residual(b.link_partner(k)) * b.rest_rinv_link(b.link_partner_pair(k));
+        }
+        s.log_likelihood(g) = sum;
+        s.family_log_det(g) = 0.0;
+        s.log_det_sum(g) = s.log_det_sum(g) + s.family_log_det(g);
+      }
+    }
+  }
+  for (std::int32_t g = 1; g <= ng; ++g)
+    s.log_likelihood(g) = -0.5 * (s.log_likelihood(g) / s.current_s2e0 + s.log_det_sum(g));
+}
+
+}  // namespace
+
+void draw_p_par(run_state& s, std::int32_t ROUND) {
+  const std::int32_t ng = s.n_grid_points;
+  grid_pass(s);  // coarse grid
+  num::centre_fine_grid(s.log_likelihood, s.grid, ng, s.fine_grid_centre, s.fine_grid_step);
+  grid_pass(s);  // fine grid
+  const double p = num::draw_from_likelihood(s.log_likelihood, s.grid, s.CDF, ng, ROUND, s.seed);
+  s.current_p_par = p;
+  num::check_p_par_range(p);
+}
+
+}  // namespace ro

@@ -1,0 +1,378 @@
+// One sampling round of zumek_ro: the chain line, the rebuild of the data part of the
+// equations at current_p_par, the draw of current_s2e0, the block bookkeeping and the
+// single-site draw of every location effect; then the p_PAR draw and the (co)variance draws.
+#include "zumek_ro/sample_round.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "numeric/random_variates.hpp"
+#include "numeric/sparse_store.hpp"
+#include "numeric/sym_ginverse.hpp"
+#include "runtime/process.hpp"
+#include "runtime/text_io.hpp"
+#include "zumek_ro/data_prep.hpp"
+#include "zumek_ro/family_terms.hpp"
+
+namespace ro {
+
+namespace {
+
+[[noreturn]] void stop_with_line(std::string_view text, std::int32_t n) {
+  rt::write(rt::console(), {text, n});
+  rt::stop("", rt::exit_error);
+}
+
+// Step 1 to 4 of a block's rebuild: its matrices at p, the residual matrix I + p x links and
+// RINV, the generalised inverse of an ordinary family (rank not tested) or the copy of the
+// matrix in the rest group. Round 1 renumbers the block's equations first.
+void rebuild_family_matrices(run_state& s, family_block& b, bool rest, std::int32_t ROUND,
+                             double p) {
+  const std::int32_t n = b.n_records;
+  const std::int32_t ne = s.n_effects;
+  if (ROUND == 1) {
+    const std::int64_t n_before = s.shift.size();
+    for (std::int32_t j = 1; j <= n; ++j)
+      for (std::int32_t k = 1; k <= ne; ++k) {
+        const std::int32_t q = b.equation(k, j);
+        if (q == 0) continue;
+        if (q < 0 || q > n_before) stop_with_line("BEWARE! EQUATION OUT OF RANGE IN EFFECT", k);
+        b.equation(k, j) = q - s.shift(q);
+      }
+  }
+  for (std::int32_t j = 1; j <= n; ++j) b.residual(j) = 0.0;
+  if (rest) {
+    for (std::int32_t i = 1; i <= n; ++i) {
+      b.rest_residual_diag(i) = 1.0;
+      b.rest_rinv_diag(i) = 1.0;
+    }
+    for (std::int32_t l = 1; l <= b.n_links; ++l) {
+      b.rest_residual_link(l) = p;
+      b.rest_rinv_link(l) = p;
+    }
+    return;
+  }
+  double* R = b.residual_matrix.data();
+  double* W = b.RINV.data();
+  const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+  for (std::int64_t k = 0; k < nn; ++k) R[k] = 0.0;
+  for (std::int32_t i = 1; i <= n; ++i) b.residual_matrix(i, i) = 1.0;
+  for (std::int32_t l = 1; l <= b.n_links; ++l) {
+    b.residual_matrix(b.link_first(l), b.link_second(l)) = p;
+    b.residual_matrix(b.link_second(l), b.link_first(l)) = p;
+  }
+  for (std::int64_t k = 0; k < nn; ++k) W[k] = R[k];
+  if (n > 0) {
+    std::int32_t rank = 0;
+    num::sym_ginverse(W, n, n, 1.0E-12, rank);
+  }
+}
+
+// Steps 6 and 7: the block's residuals at the sample of the previous round and its term
+// residual' RINV residual, added term by term to residual_ss (i outer, j inner).
+void add_family_residuals(run_state& s, family_block& b, bool rest) {
+  const std::int32_t n = b.n_records;
+  const std::int32_t ne = s.n_effects;
+  for (std::int32_t j = 1; j <= n; ++j) {
+    double sum = 0.0;
+    for (std::int32_t k = 1; k <= ne; ++k) {
+      const std::int32_t q = b.equation(k, j);
+      if (q != 0) sum = sum + b.coefficient(k, j) * s.sample(q);
+    }
+    b.residual(j) = b.observation(j) - sum;
+  }
+  double ss = s.residual_ss;
+  if (rest) {
+    // The rest group's RINV is the identity plus its links; its zero elements add nothing.
+    for (std::int32_t i = 1; i <= n; ++i) {
+      const double ri = b.residual(i);
+      const std::int32_t end = b.link_row_start(i + 1);
+      std::int32_t k = b.link_row_start(i);
+      for (; k < end && b.link_partner(k) < i; ++k)    // partners before i, ascending
+        ss = ss + b.residual(b.link_partner(k)) * ri * b.rest_rinv_link(b.link_partner_pair(k));
+      ss = ss + ri * ri * b.rest_rinv_diag(i);
+      for (; k < end; ++k)                               // partners after i
+        ss = ss + b.residual(b.link_partner(k)) * ri * b.rest_rinv_link(b.link_partner_pair(k));
+    }
+  } else {
+    for (std::int32_t i = 1; i <= n; ++i) {
+      const double ri = b.residual(i);
+      for (std::int32_t j = 1; j <= n; ++j) ss = ss + b.residual(j) * ri * b.RINV(i, j);
+    }
+  }
+  s.residual_ss = ss;
+}
+
+}  // namespace
+
+void size_round_work(run_state& s) {
+  if (s.round_work_sized) return;
+  const std::int32_t ne = s.n_effects;
+  const std::int32_t ng = s.n_grid_points > 0 ? s.n_grid_points : 0;
+  const std::int32_t neq = s.n_equations;
+  s.QFORM.resize(ne, 2, 2);
+  s.log_likelihood.assign(ng, 0.0);
+  s.log_det_sum.assign(ng, 0.0);
+  s.family_log_det.assign(ng, 0.0);
+  s.CDF.assign(ng, 0.0);
+  s.block_start.assign(ne, 0);
+  s.block_offset.resize(ne, 2, 2);
+  s.block_ginv_row.resize(ne, 2, 1);
+  s.work_rhs.assign(neq, 0.0);
+  s.lower_sum.assign(neq, 0.0);
+  s.round_rhs.assign(neq, 0.0);
+  s.packed_factor.assign(3, 0.0);
+  s.packed_draw.assign(3, 0.0);
+  s.NEWG.resize(ne, 2, 2);
+  s.effect_offset.assign(static_cast<std::int64_t>(ne) + 1, 0);
+  num::sparse_allocate(s.data_store, neq, s.NZ);
+  s.terms_recorded = false;
+  if (s.sample.size() < neq) rt::internal_error("sample shorter than the equations");
+  for (std::int32_t f = 1; f <= s.n_families; ++f) {
+    family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+    if (b.link_row_start.size() != static_cast<std::int64_t>(b.n_records) + 1)
+      find_linked_pairs(b, ne);
+  }
+  s.round_work_sized = true;
+}
+
+void write_chain_record(run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  const double values[6] = {s.current_s2e0,     s.current_p_par,    s.G(ne - 2, 1, 1),
+                            s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
+  rt::fixed_line line;
+  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
+  rt::put(s.chain_file, line);
+}
+
+void fill_coarse_grid(run_state& s) {
+  if (s.n_grid_points < 1) return;
+  s.grid(1) = s.coarse_grid_start;
+  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
+    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point
+}
+
+void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
+  const std::int32_t ne = s.n_effects;
+  const std::int32_t nf = s.n_families;
+  const double p = s.current_p_par;
+  num::sparse_store& D = s.data_store;
+  rt::vec1<double>& rhs = s.round_rhs;
+  const bool record = literal || ROUND == 1 || !s.terms_recorded;
+
+  for (std::int32_t q = 1; q <= s.n_equations; ++q) rhs(q) = 0.0;
+  s.residual_ss = 0.0;
+  auto add_rhs = [&rhs](std::int32_t a, double x) { rhs(a) = rhs(a) + x; };
+
+  if (!record) {
+    // Replay: the finished structure stands from the recording round; only values change.
+    std::int64_t t = 0;
+    const std::int64_t n_terms = s.n_terms;
+    std::int32_t* slot = s.term_slot.data() - 1;   // slot[t], t = 1 .. n_terms
+    double* value = D.value.data() - 1;            // value[k], k = 1 .. NZ
+    for (std::int32_t f = 1; f <= nf; ++f) {
+      family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+      const bool rest = f == nf;
+      rebuild_family_matrices(s, b, rest, ROUND, p);
+      for_each_family_term(
+          b, ne,
+          [&](std::int32_t, std::int32_t, double x) {
+            const std::int32_t k = slot[++t];
+            if (k < 0)
+              value[-k] = x;                       // first term at the slot sets it
+            else
+              value[k] = x + value[k];             // as SBSIJ adds: new value plus old
+          },
+          add_rhs);
+      add_family_residuals(s, b, rest);
+    }
+    if (t != n_terms) rt::internal_error("data store replay out of step");
+    return;
+  }
+
+  // Literal rebuild through SBSIJ; each distinct position gets a number in order of first
+  // arrival, which is the order of the columns within its row once the store is finished.
+  num::sparse_init(D);
+  std::unordered_map<std::uint64_t, std::int32_t> position;
+  std::vector<std::int32_t> position_row;
+  std::vector<std::int32_t> term_position;   // +id: adds to position id; -id: first at it
+  rt::text_out& con = rt::console();
+  for (std::int32_t f = 1; f <= nf; ++f) {
+    family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+    const bool rest = f == nf;
+    rebuild_family_matrices(s, b, rest, ROUND, p);
+    for_each_family_term(
+        b, ne,
+        [&](std::int32_t a, std::int32_t c, double x) {
+          num::SBSIJ(D, a, c, x, 5, 0, con, s.IER);
+          if (s.IER == 701 || s.IER == 702) rt::stop("", rt::exit_error);
+          const std::uint64_t key =
+              (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+              static_cast<std::uint32_t>(c);
+          auto [it, is_new] =
+              position.try_emplace(key, static_cast<std::int32_t>(position_row.size()) + 1);
+          if (is_new) position_row.push_back(a);
+          term_position.push_back(is_new ? -it->second : it->second);
+        },
+        add_rhs);
+    add_family_residuals(s, b, rest);
+  }
+  num::sparse_finish(D);
+
+  // Slot of each position in the finished store: its row's start plus the positions of the
+  // same row that arrived before it.
+  std::vector<std::int32_t> filled(static_cast<std::size_t>(s.n_equations) + 1, 0);
+  std::vector<std::int32_t> position_slot(position_row.size() + 1, 0);
+  for (std::size_t id = 1; id <= position_row.size(); ++id) {
+    const std::int32_t r = position_row[id - 1];
+    position_slot[id] = D.row_start(r) + filled[static_cast<std::size_t>(r)]++;
+  }
+  s.n_terms = static_cast<std::int64_t>(term_position.size());
+  s.term_slot.assign(s.n_terms, 0);
+  for (std::int64_t t = 1; t <= s.n_terms; ++t) {
+    const std::int32_t id = term_position[static_cast<std::size_t>(t - 1)];
+    s.term_slot(t) = id < 0 ? -position_slot[static_cast<std::size_t>(-id)]
+                            : position_slot[static_cast<std::size_t>(id)];
+  }
+  for (const auto& [key, id] : position)
+    if (D.column(position_slot[static_cast<std::size_t>(id)]) !=
+        static_cast<std::int32_t>(key & 0xFFFFFFFFu))
+      rt::internal_error("data store layout differs from the order of first arrival");
+  s.terms_recorded = true;
+}
+
+void draw_residual_variance(run_state& s) {
+  const double df = s.NRDF + s.residual_prior_df;
+  const double scale = (s.residual_prior_df + 1.0) * s.S2E0 + s.residual_ss;
+  const double x = num::rand_scaled_inv_chisq(df, scale, s.seed);
+  if (x > 200000.0) rt::stop(" BEWARE! S2E0 SAMPLE VALUE TOO BIG!", rt::exit_error);
+  // A draw that is not a finite positive number would poison every later round.
+  if (!(std::isfinite(x) && x > 0.0))
+    rt::stop(" BEWARE! S2E0 SAMPLE VALUE IS NOT A FINITE POSITIVE NUMBER!", rt::exit_error);
+  s.current_s2e0 = x;
+}
+
+void build_block_bookkeeping(run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  for (std::int32_t i = 1; i <= s.n_equations; ++i) {
+    s.work_rhs(i) = s.round_rhs(i);
+    s.lower_sum(i) = 0.0;
+  }
+  s.effect_offset(1) = 0;
+  for (std::int32_t e = 1; e <= ne; ++e)
+    s.effect_offset(e + 1) = s.effect_offset(e) + s.remaining_levels(e);
+
+  for (std::int32_t e = 1; e <= ne; ++e) s.block_start(e) = 0;
+  std::int32_t e = 1;
+  while (e <= ne) {
+    const std::int32_t corr = s.CORR(e);
+    if (corr > 0) {
+      if (corr > 2 || e + corr - 1 > ne)
+        rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
+      for (std::int32_t k = e + corr - 1; k >= e; --k) s.block_start(k) = e;
+      e += corr;
+    } else {
+      e += 1;
+    }
+  }
+  for (std::int32_t k = 1; k <= ne; ++k) {
+    const std::int32_t b = s.block_start(k);
+    if (b == 0) continue;
+    for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
+      s.block_offset(k, c, 1) = s.effect_offset(k);
+      s.block_offset(k, c, 2) = s.effect_offset(b + c - 1);
+      s.block_ginv_row(k, c, 1) = s.g_inverse(b, k - b + 1, c);
+    }
+  }
+}
+
+void sweep_location_effects(run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  const num::sparse_store& D = s.data_store;
+  const num::sparse_store& A = s.AMAT;
+  rt::vec1<double>& sample = s.sample;
+  rt::vec1<double>& lower_sum = s.lower_sum;
+  const double s2e0 = s.current_s2e0;
+
+  for (std::int32_t e = 1; e <= ne; ++e) {
+    const std::int32_t levels = s.remaining_levels(e);
+    if (levels <= 0) continue;
+    const std::int32_t offset = s.effect_offset(e);
+    const std::int32_t typo = s.TYPO(e);
+    if (typo < 0 || typo > 2) stop_with_line("UNIMPLEMENTED RANDOM EFFECT", typo);
+    const std::int32_t b = s.block_start(e);
+    if (typo == 2 && b != 0) {
+      // The level is the pedigree member's number, and the terms of every member of the block
+      // must land on equations of the system.
+      if (levels > A.order) stop_with_line("MORE LEVELS THAN PEDIGREE MEMBERS IN EFFECT", e);
+      for (std::int32_t c = 1; c <= s.CORR(b); ++c)
+        if (static_cast<std::int64_t>(s.block_offset(e, c, 2)) + A.order > s.n_equations)
+          stop_with_line("PEDIGREE TERMS BEYOND THE LAST EQUATION IN EFFECT", e);
+    }
+    const double ginv11 = s.g_inverse(e, 1, 1);
+
+    for (std::int32_t l = 1; l <= levels; ++l) {
+      const std::int32_t i = offset + l;
+      double w = s.work_rhs(i) - lower_sum(i);
+      double d = 0.0;
+      const std::int32_t row_end = D.row_start(i + 1);
+      for (std::int32_t k = D.row_start(i); k < row_end; ++k) {
+        const std::int32_t c = D.column(k);
+        if (c == i)
+          d = D.value(k);
+        else
+          w = w - D.value(k) * sample(c);
+      }
+      switch (typo) {
+        case 0:
+          d = d + s2e0 / 1.0E7;
+          break;
+        case 1:
+          d = d + s2e0 * ginv11;
+          break;
+        default: {  // 2
+          if (b == 0) break;  // a pedigree effect outside any block has no prior term
+          const std::int32_t p = i - s.block_offset(e, 1, 1);
+          for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
+            const std::int32_t base = s.block_offset(e, c, 2);
+            const double gi = s.block_ginv_row(e, c, 1);
+            for (std::int32_t k = A.row_start(p); k < A.row_start(p + 1); ++k) {
+              const std::int32_t q = base + A.column(k);
+              const double f = A.value(k) * s2e0 * gi;
+              if (q == i)
+                d = d + f;
+              else
+                w = w - f * sample(q);
+            }
+          }
+          break;
+        }
+      }
+      s.work_rhs(i) = w;
+      sample(i) = w / d;
+      const double z = num::rand_normal(s.seed);
+      sample(i) = sample(i) + z / std::sqrt(d / s2e0);
+      const double x = sample(i);
+      for (std::int32_t k = D.row_start(i); k < row_end; ++k) {
+        const std::int32_t c = D.column(k);
+        lower_sum(c) = lower_sum(c) + D.value(k) * x;
+      }
+    }
+  }
+}
+
+void sample_round(run_state& s, std::int32_t ROUND) {
+  size_round_work(s);
+  write_chain_record(s);
+  fill_coarse_grid(s);
+  rebuild_data_part(s, ROUND);
+  draw_residual_variance(s);
+  build_block_bookkeeping(s);
+  sweep_location_effects(s);
+  draw_p_par(s, ROUND);
+  draw_variances(s, ROUND);
+}
+
+}  // namespace ro

@@ -1,0 +1,33 @@
+// One round of the Gibbs sampler of zumek_ro: chain line, rebuild of the data part of the
+// equations at current_p_par, draw of current_s2e0, the location effects, p_PAR and the
+// random-effect (co)variances.
+#pragma once
+
+#include <cstdint>
+
+#include "zumek_ro/run_state.hpp"
+
+namespace ro {
+
+// Runs round ROUND (1 .. n_rounds; round 1 also renumbers the family equations by shift).
+// Needs the state the main program leaves before the rounds: remaining_levels, shift,
+// n_equations after the drop, AMAT finished, the family blocks filled by the assembly, sample,
+// G, g_inverse (the inverse of G, block by block), current_s2e0, current_p_par and an open
+// chain_file. The work arrays are sized on the first call and kept for the run.
+void sample_round(run_state& s, std::int32_t ROUND);
+
+// The stages, in the order the round runs them (exposed for the tests).
+void size_round_work(run_state& s);
+void write_chain_record(run_state& s);
+void fill_coarse_grid(run_state& s);
+// Family matrices at current_p_par, residuals, residual_ss, data_store and round_rhs; round 1
+// renumbers the equations first. The first call (and every round 1) builds the store through
+// SBSIJ and records the slots; later calls replay them. literal forces the SBSIJ path.
+void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal = false);
+void draw_residual_variance(run_state& s);
+void build_block_bookkeeping(run_state& s);
+void sweep_location_effects(run_state& s);
+void draw_p_par(run_state& s, std::int32_t ROUND);        // grid_draw.cpp
+void draw_variances(run_state& s, std::int32_t ROUND);    // variance_draws.cpp
+
+}  // namespace ro

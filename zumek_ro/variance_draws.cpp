@@ -1,0 +1,183 @@
+// Variance draws of zumek_ro: a single variance by a scaled inverse chi-square draw, and each
+// (co)variance block as the inverse of a Wishart draw.
+#include <cmath>
+#include <string>
+
+#include "numeric/chol_factor.hpp"
+#include "numeric/random_variates.hpp"
+#include "numeric/sym_ginverse.hpp"
+#include "runtime/process.hpp"
+#include "runtime/text_io.hpp"
+#include "zumek_ro/sample_round.hpp"
+
+namespace ro {
+
+namespace {
+
+[[noreturn]] void stop_typo_corr() {
+  rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
+}
+
+[[noreturn]] void stop_variance_not_finite(std::int32_t j) {
+  rt::stop("BEWARE! VARIANCE SAMPLE OF EFFECT " + std::to_string(j) +
+               " IS NOT A FINITE POSITIVE NUMBER!",
+           rt::exit_error);
+}
+
+// QFORM(j, a, b) for every pair of members a <= b of the block that starts at effect j.
+void block_quadratic_forms(run_state& s, std::int32_t j) {
+  const std::int32_t typo = s.TYPO(j);
+  if (typo != 1 && typo != 2) stop_typo_corr();
+  const std::int32_t corr = s.CORR(j);
+  if (corr > 2 || j + corr - 1 > s.n_effects) stop_typo_corr();
+  const std::int32_t len = s.remaining_levels(j);  // every member's slice holds this many
+  const num::sparse_store& A = s.AMAT;
+  auto stop_dimensions = [] {
+    rt::stop("INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION", rt::exit_error);
+  };
+  if (typo == 2 && len != A.order) stop_dimensions();
+  for (std::int32_t k = 1; k <= corr; ++k)
+    if (s.effect_offset(j + k - 1) + static_cast<std::int64_t>(len > 0 ? len : 0) > s.n_equations)
+      stop_dimensions();  // a member's slice would run past the last equation
+
+  for (std::int32_t a = 1; a <= corr; ++a)
+    for (std::int32_t b = a; b <= corr; ++b) {
+      const double* u = s.sample.data() + s.effect_offset(j + a - 1);  // u[l - 1] is u(l)
+      const double* v = s.sample.data() + s.effect_offset(j + b - 1);
+      double q = 0.0;
+      if (typo == 1) {
+        for (std::int32_t l = 0; l < len; ++l) q = q + u[l] * v[l];
+        s.QFORM(j, a, b) = q;
+      } else {
+        for (std::int32_t i = 1; i <= A.order; ++i)
+          for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
+            const std::int32_t c = A.column(k);
+            const double x = A.value(k);
+            if (c == i)
+              q = q + u[i - 1] * x * v[i - 1];
+            else if (c > i)
+              q = q + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
+          }
+        s.QFORM(j, a, b) = q;
+        s.QFORM(j, b, a) = q;
+      }
+    }
+}
+
+// Copies block j (order m) of a (n_effects, 2, 2) array into a 2 x 2 column-major work block
+// and back.
+void get_block(const rt::vec3<double>& X, std::int32_t j, double w[4]) {
+  w[0] = X(j, 1, 1);
+  w[1] = X(j, 2, 1);
+  w[2] = X(j, 1, 2);
+  w[3] = X(j, 2, 2);
+}
+void put_block(rt::vec3<double>& X, std::int32_t j, const double w[4]) {
+  X(j, 1, 1) = w[0];
+  X(j, 2, 1) = w[1];
+  X(j, 1, 2) = w[2];
+  X(j, 2, 2) = w[3];
+}
+
+void stop_not_positive_definite_lines() {
+  rt::text_out& con = rt::console();
+  rt::write(con, {""});
+  rt::write(con, {"-----------"});
+}
+
+// The block of effect j as the inverse of a Wishart draw whose scale is the inverse of the
+// quadratic forms plus the prior part.
+void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
+  rt::text_out& con = rt::console();
+  const std::int32_t m = s.CORR(j);
+  const double prior = s.type2_prior_df - 1.0 - m;
+  for (std::int32_t a = 1; a <= m; ++a)
+    for (std::int32_t b = 1; b <= m; ++b)
+      s.QFORM(j, a, b) = s.QFORM(j, a, b) + s.G0(j, a, b) * prior;
+
+  double w[4];
+  std::int32_t rank = 0;
+  get_block(s.QFORM, j, w);
+  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
+  put_block(s.QFORM, j, w);
+  if (rank < m) {
+    stop_not_positive_definite_lines();
+    rt::put(con, rt::fixed_line()
+                     .A("FATAL ERROR: MATRIX QFORM(", 27)
+                     .I(j, 1)
+                     .A(") ISNOT POSITIVE DEFINITE.", 27));
+    rt::write(con, {"-----------"});
+    rt::write(con, {""});
+    rt::stop("", rt::exit_error);
+  }
+
+  // chol_factor works on the block copied into a contiguous m x m matrix.
+  double c[4];
+  if (m == 2) {
+    c[0] = w[0]; c[1] = w[1]; c[2] = w[2]; c[3] = w[3];
+  } else {
+    c[0] = w[0];
+  }
+  num::chol_factor(c, m, 1.0E-12, rank, s.packed_factor);   // its rank is not tested
+  if (m == 2) {
+    w[0] = c[0]; w[1] = c[1]; w[2] = c[2]; w[3] = c[3];
+  } else {
+    w[0] = c[0];
+  }
+  put_block(s.QFORM, j, w);
+
+  const double df = s.AMAT.order + s.type2_prior_df;
+  const std::int32_t packed_size = m * (m + 1) / 2;
+  num::rand_wishart(s.packed_factor, df, m, packed_size, s.packed_draw, s.seed);
+  for (std::int32_t a = 1; a <= m; ++a)
+    for (std::int32_t b = 1; b <= a; ++b)
+      s.G(j, a, b) = s.packed_draw(num::packed_index(a, b));
+  for (std::int32_t a = 1; a <= m; ++a)
+    for (std::int32_t b = a + 1; b <= m; ++b) s.G(j, a, b) = s.G(j, b, a);
+
+  // NEWG: the new block is the inverse of the draw.
+  get_block(s.G, j, w);
+  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
+  put_block(s.G, j, w);
+  if (rank < m) {
+    stop_not_positive_definite_lines();
+    rt::put(con, rt::fixed_line()
+                     .A("FATAL ERROR: MATRIX NEWG(", 26)
+                     .I(j, 2)
+                     .A(") IS NOT POSITIVE DEFINITE.", 27));
+    rt::put(con, rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
+    rt::write(con, {"-----------"});
+    rt::write(con, {""});
+    rt::stop("", rt::exit_error);
+  }
+  for (std::int32_t a = 1; a <= m; ++a) {
+    if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) stop_variance_not_finite(j);
+    for (std::int32_t b = 1; b <= m; ++b)
+      if (!std::isfinite(s.G(j, a, b))) stop_variance_not_finite(j);
+  }
+}
+
+}  // namespace
+
+void draw_variances(run_state& s, std::int32_t ROUND) {
+  const std::int32_t ne = s.n_effects;
+  for (std::int32_t b = 1; b <= 2; ++b)
+    for (std::int32_t a = 1; a <= 2; ++a)
+      for (std::int32_t e = 1; e <= ne; ++e) s.QFORM(e, a, b) = 0.0;
+
+  for (std::int32_t j = 1; j <= ne; ++j) {
+    if (s.CORR(j) <= 0) continue;
+    block_quadratic_forms(s, j);
+    if (s.TYPO(j) == 1) {
+      const double g = num::rand_scaled_inv_chisq(
+          s.remaining_levels(j) + s.type1_prior_df,
+          (s.type1_prior_df + 2.0) * s.G0(j, 1, 1) + s.QFORM(j, 1, 1), s.seed);
+      if (!(std::isfinite(g) && g > 0.0)) stop_variance_not_finite(j);
+      s.G(j, 1, 1) = g;
+    } else {
+      draw_wishart_block(s, j, ROUND);
+    }
+  }
+}
+
+}  // namespace ro
