@@ -126,9 +126,9 @@ struct run_state {
   std::int32_t ROUND = 0;
   std::int32_t IER = 0;
   std::int32_t solver_stages = 0;
-  std::int32_t work_size = 0;
-  std::int32_t FLAG = 0;
-  std::int32_t spare_storage = 0;
+  std::int64_t work_size = 0;           // solver work cells, 64-bit: 3 n + 6 nnz can pass 2^31
+  std::int64_t FLAG = 0;
+  std::int64_t spare_storage = 0;
   double current_s2e0 = 0.0;
   double current_p_par = 0.0;
 

@@ -1,0 +1,57 @@
+// STEP 1: the equation store, AMAT, the data step and the work files.
+#include <cstdint>
+#include <new>
+
+#include "numeric/sparse_store.hpp"
+#include "runtime/process.hpp"
+#include "runtime/text_io.hpp"
+#include "zumek_ro/data_prep.hpp"
+#include "zumek_ro/steps.hpp"
+
+namespace ro {
+
+namespace {
+
+// AMAT's vectors are allocated with a status test: probe the whole size first so that a
+// store too large for memory gives the AMAT message rather than the out-of-memory line.
+void allocate_amat(run_state& s) {
+  const std::int32_t order = s.n_pedigree;
+  const std::int32_t nz = static_cast<std::int32_t>(0.1 * s.NZ);   // INT(0.1 x NZ)
+  const double bytes = 4.0 * (static_cast<double>(order) + 1.0) + 16.0 * static_cast<double>(nz);
+  void* p = ::operator new(static_cast<std::size_t>(bytes) + 1, std::nothrow);
+  if (p == nullptr) rt::stop("AMAT ALLOCATION ERROR", rt::exit_error);
+  ::operator delete(p);
+  num::sparse_allocate(s.AMAT, order, nz);
+  s.AMAT_entry_value = 0.0;
+  num::sparse_init(s.AMAT);
+}
+
+}  // namespace
+
+void initialize_run(run_state& s) {
+  std::int64_t n_equations = 0;
+  for (std::int32_t k = 1; k <= s.n_effects; ++k) n_equations += s.NLEV(k);
+  s.n_equations = static_cast<std::int32_t>(n_equations);   // the reader bounds the sum
+
+  s.rhs.assign(s.n_equations, 0.0);
+  num::sparse_allocate(s.equation_store, s.n_equations, s.NZ);
+  s.dropped.assign(s.n_equations, 0);
+  s.shift.assign(s.n_equations, 0);
+  s.solution.assign(s.n_equations, 0.0);
+  num::sparse_init(s.equation_store);
+
+  allocate_amat(s);
+
+  prepare_data(s);
+
+  rt::open_in(s.dat1, 21, "DAT1.sal");
+  rt::open_out(s.chain_file, 25, "CVC-CHAIN.txt");
+  rt::text_out& con = rt::console();
+  rt::write(con, {});
+  rt::write(con, {"NUMBER OF EQUATIONS:", s.n_equations});
+  rt::write(con, {"   NUMBER OF BLOCKS:", s.n_families});
+  rt::write(con, {});
+  rt::write(con, {"***"});
+}
+
+}  // namespace ro
