@@ -98,4 +98,13 @@ void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, dou
   ginverse(A, n, leading_dimension, tolerance, rank, &determinant);
 }
 
+void sym_ginverse_block(rt::vec3<double>& X, std::int32_t k, std::int32_t n, std::int32_t& rank) {
+  double w[4] = {X(k, 1, 1), X(k, 2, 1), X(k, 1, 2), X(k, 2, 2)};
+  ginverse(w, n, 2, 1.0E-12, rank, nullptr);
+  X(k, 1, 1) = w[0];
+  X(k, 2, 1) = w[1];
+  X(k, 1, 2) = w[2];
+  X(k, 2, 2) = w[3];
+}
+
 }  // namespace num

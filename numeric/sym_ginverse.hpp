@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "runtime/array.hpp"
+
 namespace num {
 
 // A is stored by columns with leading dimension leading_dimension (>= n): element (r, c) at
@@ -21,5 +23,10 @@ void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, dou
 // 1.0 when n <= 0.
 void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, double tolerance,
                   std::int32_t& rank, double& determinant);
+
+// Block k of an (n_effects, 2, 2) array of (co)variance blocks inverted in place: the 2 x 2
+// slice X(k, 1..2, 1..2) copied into a work block with leading dimension 2, sym_ginverse of
+// order n (1 or 2) with tolerance 1.0E-12, and the whole work block copied back.
+void sym_ginverse_block(rt::vec3<double>& X, std::int32_t k, std::int32_t n, std::int32_t& rank);
 
 }  // namespace num
