@@ -91,6 +91,10 @@ void fill_ints(std::int64_t n, rt::vec1<std::int32_t>& v, std::int32_t x) {
 void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ) {
   s.order = order > 0 ? order : 0;
   s.NZ = NZ > 0 ? NZ : 0;
+  // All four arrays are zero-filled as they come: ask for the whole store first, so that a
+  // store too large for the machine ends the run before any of it is written.
+  rt::require_memory(4.0 * (static_cast<double>(s.order) + 1.0) +
+                     16.0 * static_cast<double>(s.NZ));
   s.row_start.assign(std::int64_t{s.order} + 1, 0);
   s.column.assign(s.NZ, 0);
   s.value.assign(s.NZ, 0.0);

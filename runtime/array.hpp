@@ -6,6 +6,12 @@
 //
 // Storage is obtained once (resize) and an allocation failure ends the run with the
 // out-of-memory run-time error. With ZUMEK_BOUNDS_CHECK every index is checked.
+//
+// Memory: Linux grants almost any request at once and only finds out that the memory is not
+// there when the pages are first written (our arrays are zero-filled at once), and then the
+// process is killed without a word. So every vec1 counts the bytes it holds, and a request
+// that would take the total held by all arrays above the machine's physical memory plus swap
+// fails up front with the out-of-memory run-time error (41).
 #pragma once
 
 #include <cstddef>
@@ -18,6 +24,46 @@ namespace rt {
 
 [[noreturn]] void index_fault(const char* what, std::int64_t index, std::int64_t size);
 [[noreturn]] void out_of_memory();
+
+// Bytes that all arrays may hold together: the machine's physical memory plus swap, or the
+// limit set by set_memory_limit (a harness that must stay small; 0 goes back to the machine's).
+std::int64_t memory_limit();
+void set_memory_limit(std::int64_t bytes);
+// Bytes held by all arrays at this moment.
+std::int64_t memory_held();
+// Counts bytes more as held when they fit under the limit; false (nothing counted) otherwise.
+bool claim_memory(std::int64_t bytes);
+void release_memory(std::int64_t bytes);
+// Ends the run with the out-of-memory error, before anything is allocated, when bytes more
+// would not fit: for a step that allocates several large arrays in a row.
+void require_memory(double bytes);
+
+// The allocator of vec1: counts what it hands out against memory_limit.
+template <class T>
+struct counted_allocator {
+  using value_type = T;
+  counted_allocator() = default;
+  template <class U>
+  counted_allocator(const counted_allocator<U>&) {}
+
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(INT64_MAX) / sizeof(T)) out_of_memory();
+    const std::int64_t bytes = static_cast<std::int64_t>(n * sizeof(T));
+    if (!claim_memory(bytes)) out_of_memory();
+    void* p = ::operator new(n * sizeof(T), std::nothrow);
+    if (p == nullptr) {
+      release_memory(bytes);
+      out_of_memory();
+    }
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t n) {
+    release_memory(static_cast<std::int64_t>(n * sizeof(T)));
+    ::operator delete(p);
+  }
+  template <class U>
+  bool operator==(const counted_allocator<U>&) const { return true; }
+};
 
 #ifdef ZUMEK_BOUNDS_CHECK
 #define RT_CHECK_INDEX(what, i, n) \
@@ -52,7 +98,7 @@ class vec1 {
       out_of_memory();
     }
   }
-  void release() { std::vector<T>().swap(d_); }
+  void release() { std::vector<T, counted_allocator<T>>().swap(d_); }
 
   T& operator()(std::int64_t i) {
     RT_CHECK_INDEX("vec1", i, size());
@@ -73,7 +119,7 @@ class vec1 {
   const T* end() const { return d_.data() + d_.size(); }
 
  private:
-  std::vector<T> d_;
+  std::vector<T, counted_allocator<T>> d_;
 };
 
 template <class T>

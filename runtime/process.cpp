@@ -1,5 +1,6 @@
 #include "runtime/process.hpp"
 
+#include <sys/sysinfo.h>
 #include <xmmintrin.h>
 
 #include <cstdio>
@@ -13,11 +14,24 @@ namespace rt {
 void close_all_files();   // text_io.cpp
 
 namespace {
+stop_hook& hook_slot() {
+  static stop_hook hook = nullptr;
+  return hook;
+}
+
+// Hands the end of the run to the hook when one is set, else exits with status.
+[[noreturn]] void finish(end_kind kind, int status) {
+  if (stop_hook hook = hook_slot()) hook(kind, status);
+  std::exit(status);
+}
+
 std::string& name_slot() {
   static std::string name = "zumek";
   return name;
 }
 }  // namespace
+
+void set_stop_hook(stop_hook hook) { hook_slot() = hook; }
 
 void set_program_name(std::string_view name) { name_slot() = std::string(name); }
 const std::string& program_name() { return name_slot(); }
@@ -35,7 +49,7 @@ void stop(std::string_view text, int status) {
     std::fwrite(line.data(), 1, line.size(), stderr);
   }
   std::fflush(stderr);
-  std::exit(status);
+  finish(end_kind::stop, status);
 }
 
 void runtime_error(int number, std::string_view message) {
@@ -44,7 +58,7 @@ void runtime_error(int number, std::string_view message) {
                      std::string(message) + "\r\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-  std::exit(number);
+  finish(end_kind::runtime_error, number);
 }
 
 void internal_error(std::string_view message) {
@@ -52,12 +66,44 @@ void internal_error(std::string_view message) {
   std::string line = program_name() + ": internal error: " + std::string(message) + "\r\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-  std::exit(exit_error);
+  finish(end_kind::internal_error, exit_error);
 }
 
 void index_fault(const char* what, std::int64_t index, std::int64_t size) {
   internal_error(std::string(what) + " index " + std::to_string(index) + " outside 1.." +
                  std::to_string(size));
+}
+
+namespace {
+std::int64_t held = 0;        // bytes held by all arrays
+std::int64_t set_limit = 0;   // 0: the machine's memory
+
+std::int64_t machine_memory() {
+  static const std::int64_t bytes = [] {
+    struct sysinfo si {};
+    if (sysinfo(&si) != 0) return INT64_MAX;
+    const double total = (static_cast<double>(si.totalram) + static_cast<double>(si.totalswap)) *
+                         static_cast<double>(si.mem_unit);
+    return total >= 9.0e18 ? INT64_MAX : static_cast<std::int64_t>(total);
+  }();
+  return bytes;
+}
+}  // namespace
+
+std::int64_t memory_limit() { return set_limit > 0 ? set_limit : machine_memory(); }
+void set_memory_limit(std::int64_t bytes) { set_limit = bytes > 0 ? bytes : 0; }
+std::int64_t memory_held() { return held; }
+
+bool claim_memory(std::int64_t bytes) {
+  if (bytes > memory_limit() - held) return false;
+  held += bytes;
+  return true;
+}
+
+void release_memory(std::int64_t bytes) { held -= bytes; }
+
+void require_memory(double bytes) {
+  if (bytes > static_cast<double>(memory_limit() - held)) out_of_memory();
 }
 
 void out_of_memory() { runtime_error(rte_out_of_memory, "insufficient virtual memory"); }

@@ -36,4 +36,12 @@ constexpr int rte_bad_value = 59;
 // on the standard error stream and exit status 1.
 [[noreturn]] void internal_error(std::string_view message);
 
+// For harnesses that drive a program's routines in-process (the fuzz targets): when a hook is
+// set, stop, runtime_error and internal_error call it after writing their lines, instead of
+// ending the process. The hook is expected to throw; should it return, the run ends as usual.
+// kind says which way the run ended; status is the exit status the process would have had.
+enum class end_kind { stop, runtime_error, internal_error };
+using stop_hook = void (*)(end_kind kind, int status);
+void set_stop_hook(stop_hook hook);   // nullptr restores the normal ends
+
 }  // namespace rt

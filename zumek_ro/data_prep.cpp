@@ -37,10 +37,10 @@ void probe_block_size(std::int64_t n, std::int64_t n_effects, bool dense) {
   const double bytes = static_cast<double>(n) * static_cast<double>(n_effects) * (4.0 + 8.0 + 8.0) +
                        static_cast<double>(n) * (dense ? 16.0 : 32.0) +
                        (dense ? 2.0 * 8.0 * static_cast<double>(n) * static_cast<double>(n) : 0.0);
-  if (bytes > 9.0e18) rt::stop("BLOCK ALLOCATION ERROR", rt::exit_error);
-  void* p = ::operator new(static_cast<std::size_t>(bytes) + 1, std::nothrow);
-  if (p == nullptr) rt::stop("BLOCK ALLOCATION ERROR", rt::exit_error);
-  ::operator delete(p);
+  // A request the system grants is not yet memory (the pages come when first written), so
+  // the size is held against what the arrays may take together, not probed.
+  if (bytes > static_cast<double>(rt::memory_limit() - rt::memory_held()))
+    rt::stop("BLOCK ALLOCATION ERROR", rt::exit_error);
 }
 
 // Allocates and zeroes the arrays of a block of n records. The rest group gets diagonals
@@ -85,10 +85,14 @@ void prepare_data(run_state& s) {
   }
 
   // Families are formed on the values as read; drop_last_level comes after.
+  // With no record the table has no storage (data() is null): the columns then point nowhere
+  // and are never read, and no offset may be applied to the null pointer.
   const double* base = data_table.data();
-  s.n_families = num::form_maternal_families(
-      nrdf, num::value_column{base, nv}, num::value_column{base + (ne - 2), nv},
-      num::value_column{base + (ne - 1), nv}, record_family);
+  auto column = [&](std::int64_t k) {
+    return num::value_column{nrdf > 0 ? base + (k - 1) : nullptr, nv};
+  };
+  s.n_families =
+      num::form_maternal_families(nrdf, column(1), column(ne - 1), column(ne), record_family);
 
   rt::vec1<std::int32_t> family_start, order;
   num::list_family_records(nrdf, record_family, s.n_families, family_start, order);

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 
@@ -91,6 +92,9 @@ void read_parameters(run_state& s) {
   skip_lines(f, 5);
 
   const std::int32_t ne = s.n_effects;
+  // Seven integer arrays and four (n_effects, 2, 2) real arrays, zero-filled as they come:
+  // an absurd count must fail before any of them is written.
+  rt::require_memory(static_cast<double>(ne) * (7.0 * 4.0 + 4.0 * 32.0));
   s.NEST.assign(ne, 0);
   s.NLEV.assign(ne, 0);
   s.TYPO.assign(ne, 0);

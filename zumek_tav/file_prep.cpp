@@ -48,11 +48,10 @@ void write_family_count(std::int32_t n_families) {
 void allocate_block(family_block& b, bool rest_group) {
   const std::int64_t n = b.n_records;
   const std::int64_t per_matrix = rest_group ? n : n * n;
-  bool fits = per_matrix <= static_cast<std::int64_t>(SIZE_MAX / (3 * sizeof(double)));
-  if (fits && per_matrix > 0) {
-    std::unique_ptr<double[]> probe(new (std::nothrow) double[3 * static_cast<std::size_t>(per_matrix)]);
-    fits = probe != nullptr;
-  }
+  // A request the system grants is not yet memory (the pages come when first written), so
+  // the size is held against what the arrays may take together, not probed.
+  const double bytes = 3.0 * static_cast<double>(sizeof(double)) * static_cast<double>(per_matrix);
+  const bool fits = bytes <= static_cast<double>(rt::memory_limit() - rt::memory_held());
   if (!fits) rt::stop("BLOCK ALLOCATION ERROR", rt::exit_error);
   b.dam_link_matrix.assign(per_matrix, 0.0);
   b.residual_matrix.assign(per_matrix, 0.0);
@@ -73,10 +72,14 @@ void FILE_PREP(run_state& s) {
 
   // Value 1 carries the head code, value n_effects - 2 the animal, n_effects - 1 its dam.
   rt::vec1<std::int32_t> record_family;
+  // With no record the table has no storage (data() is null): the columns then point nowhere
+  // and are never read, and no offset may be applied to the null pointer.
   const double* base = data_table.data();
-  s.n_families = num::form_maternal_families(
-      s.NRDF, num::value_column{base, n_eff}, num::value_column{base + (n_eff - 3), n_eff},
-      num::value_column{base + (n_eff - 2), n_eff}, record_family);
+  auto column = [&](std::int64_t k) {
+    return num::value_column{n_rec > 0 ? base + (k - 1) : nullptr, n_eff};
+  };
+  s.n_families = num::form_maternal_families(s.NRDF, column(1), column(n_eff - 2),
+                                             column(n_eff - 1), record_family);
 
   write_family_count(s.n_families);
 

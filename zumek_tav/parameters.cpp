@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 
@@ -66,6 +67,9 @@ void read_parameters(run_state& s) {
   skip_lines(f, 5);                     // 21-25
 
   const std::int32_t n = s.n_effects;
+  // Seven integer arrays and four (n_effects, 2, 2) real arrays, zero-filled as they come:
+  // an absurd count must fail before any of them is written.
+  rt::require_memory(static_cast<double>(n) * (7.0 * 4.0 + 4.0 * 32.0));
   s.NEST.assign(n, 0);
   s.NLEV.assign(n, 0);
   s.TYPO.assign(n, 0);

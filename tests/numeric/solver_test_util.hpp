@@ -115,4 +115,71 @@ inline triangle mixed_model(std::int32_t n_covariates, std::int32_t n_herds,
   return t;
 }
 
+// A structured pedigree like a livestock population: n_gen generations in n_herds herds;
+// sires are a few bulls per generation used across all herds, dams come from the same herd's
+// previous generation. Equations: n_covariates dense rows, one herd-year level per herd and
+// generation, then the animals (herd animals and bulls), n equations in all.
+inline triangle herd_pedigree_model(std::int32_t n, std::int32_t n_covariates,
+                                    std::int32_t n_herds, std::int32_t n_gen,
+                                    std::int32_t bulls_per_gen, unsigned seed) {
+  triangle t(n);
+  std::mt19937_64 g(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  auto pick = [&](const std::vector<std::int32_t>& v) {
+    return v.empty() ? 0 : v[static_cast<std::size_t>(u(g) * v.size()) % v.size()];
+  };
+  const double lambda = 2.0;
+  const std::int32_t levels = n_herds * n_gen;
+  const std::int32_t a0 = n_covariates + levels;
+  const std::int32_t n_animals = n - a0;
+  const std::int32_t herd_animals = n_animals - n_gen * bulls_per_gen;
+  const std::int32_t slots = n_herds * n_gen;
+  std::int32_t next = 0;
+  auto add_animal = [&](std::int32_t s, std::int32_t d, std::int32_t level) {
+    const std::int32_t a = ++next;
+    const double known = (s != 0) + (d != 0);
+    const double k = lambda * 4.0 / (4.0 - known);
+    t.add(a0 + a, a0 + a, k);
+    for (std::int32_t p : {s, d})
+      if (p != 0) {
+        t.add(a0 + a, a0 + p, -k / 2);
+        t.add(a0 + p, a0 + p, k / 4);
+      }
+    if (s != 0 && d != 0) t.add(a0 + s, a0 + d, k / 4);
+    if (level != 0 && u(g) < 0.8) {
+      std::vector<std::pair<std::int32_t, double>> x;
+      for (std::int32_t c = 1; c <= n_covariates; ++c) x.emplace_back(c, u(g) * 2.0 - 1.0);
+      x.emplace_back(n_covariates + level, 1.0);
+      x.emplace_back(a0 + a, 1.0);
+      for (auto& [i, xi] : x)
+        for (auto& [j, xj] : x)
+          if (i <= j) t.add(i, j, xi * xj);
+    }
+    return a;
+  };
+  std::vector<std::vector<std::int32_t>> herd_prev(n_herds), herd_now(n_herds);
+  std::vector<std::int32_t> bulls_prev, bulls_now;
+  for (std::int32_t gen = 1; gen <= n_gen; ++gen) {
+    for (std::int32_t h = 1; h <= n_herds; ++h) {
+      const std::int32_t slot = (gen - 1) * n_herds + h;
+      const std::int32_t m = herd_animals / slots + (slot <= herd_animals % slots ? 1 : 0);
+      herd_now[h - 1].clear();
+      for (std::int32_t i = 0; i < m; ++i) {
+        const std::int32_t s = u(g) < 0.9 ? pick(bulls_prev) : 0;
+        const std::int32_t d = u(g) < 0.85 ? pick(herd_prev[h - 1]) : 0;
+        herd_now[h - 1].push_back(add_animal(s, d, (h - 1) * n_gen + gen));
+      }
+    }
+    bulls_now.clear();
+    for (std::int32_t i = 0; i < bulls_per_gen; ++i) {
+      const std::int32_t h = 1 + static_cast<std::int32_t>(u(g) * n_herds) % n_herds;
+      bulls_now.push_back(add_animal(pick(bulls_prev), pick(herd_prev[h - 1]), 0));
+    }
+    std::swap(herd_prev, herd_now);
+    std::swap(bulls_prev, bulls_now);
+  }
+  for (std::int32_t i = 1; i <= a0; ++i) t.add(i, i, 1.0e-3);
+  return t;
+}
+
 }  // namespace solver_test
