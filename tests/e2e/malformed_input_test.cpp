@@ -247,12 +247,12 @@ std::string replace_all(std::string s, const std::string& what, const std::strin
   return s;
 }
 
-void write_input(const fs::path& dir, const char* name, const char* spec, const std::string& valid) {
-  if (spec == missing) return;
+void write_input(const fs::path& dir, const char* name, const char* how, const std::string& valid) {
+  if (how == missing) return;
   std::string text = valid;
-  if (spec == first_30_lines) text = first_lines(valid, 30);
-  else if (spec == crlf_and_tabs) text = crlf_tabs(valid);
-  else if (spec != nullptr) text = spec;
+  if (how == first_30_lines) text = first_lines(valid, 30);
+  else if (how == crlf_and_tabs) text = crlf_tabs(valid);
+  else if (how != nullptr) text = how;
   write_file(dir / name, text);
 }
 
