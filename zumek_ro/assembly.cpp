@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "numeric/covariance_blocks.hpp"
 #include "numeric/pedigree.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -124,16 +125,10 @@ void build_residual_inverse(const run_state& s, family_block& b, std::int32_t bl
   std::int32_t rank = 0;
   num::sym_ginverse(b.RINV.data(), n, n, pivot_tolerance, rank);
   if (rank < n) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                     .I(block_number, 3)
-                     .A(" IS NOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {});
-    rt::stop("", rt::exit_error);
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                        .I(block_number, 3)
+                        .A(" IS NOT POSITIVE DEFINITE.", 27));
   }
 }
 
@@ -172,21 +167,8 @@ void add_random_effect_terms(run_state& s) {
   const rt::vec1<std::int32_t> first = first_equations(s);
   bool relationship_filled = false;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
-    s.g_inverse = s.G0;
     if (s.CORR(k) == 0) continue;
-    std::int32_t rank = 0;
-    rank = num::invert_block(s.g_inverse, k, s.CORR(k), 1.0E-12);
-    if (rank < s.CORR(k)) {
-      rt::write(con, {});
-      rt::write(con, {"-----------"});
-      rt::put(con, rt::fixed_line()
-                       .A(" FATAL ERROR: MATRIX G0(", 24)
-                       .I(k, 2)
-                       .A(") IS NOT POSITIVE DEFINITE.", 27));
-      rt::write(con, {"-----------"});
-      rt::write(con, {});
-      rt::stop("", rt::exit_error);
-    }
+    num::invert_starting_block(s.g_inverse, s.G0, k, s.CORR(k));
     switch (s.TYPO(k)) {
       case 0:
         break;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "numeric/covariance_blocks.hpp"
 #include "numeric/pedigree.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -117,24 +118,6 @@ void add_record_terms(run_state& s, double observation) {
   }
 }
 
-// g_inverse := G0, then block k inverted in place; a block that is not positive definite
-// ends the run.
-void invert_starting_block(run_state& s, std::int32_t k) {
-  s.g_inverse = s.G0;
-  if (num::invert_block(s.g_inverse, k, s.CORR(k), pivot_tolerance) < s.CORR(k)) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A(" FATAL ERROR: MATRIX G0(", 24)
-                     .I(k, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {});
-    rt::stop("", rt::exit_error);
-  }
-}
-
 // Family terms of the TYPO-3 effect k: g_inverse(k,1,1) x RINV of every family on the
 // diagonal block of its records, RINV the inverse of I + p_PAR x dam_link_matrix.
 void add_family_terms(run_state& s, std::int32_t k, const rt::vec1<std::int32_t>& first) {
@@ -161,16 +144,10 @@ void add_family_terms(run_state& s, std::int32_t k, const rt::vec1<std::int32_t>
       std::int32_t rank = 0;
       num::sym_ginverse(fb.RINV.data(), n, n, pivot_tolerance, rank);
       if (rank < n) {
-        rt::text_out& con = rt::console();
-        rt::write(con, {});
-        rt::write(con, {"-----------"});
-        rt::put(con, rt::fixed_line()
-                         .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                         .I(g, 3)
-                         .A(" IS NOT POSITIVE DEFINITE.", 27));
-        rt::write(con, {"-----------"});
-        rt::write(con, {});
-        rt::stop("", rt::exit_error);
+        rt::stop_framed(rt::fixed_line()
+                            .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                            .I(g, 3)
+                            .A(" IS NOT POSITIVE DEFINITE.", 27));
       }
       for (std::int32_t l = 1; l <= n; ++l)
         for (std::int32_t m = l; m <= n; ++m)
@@ -228,7 +205,7 @@ void add_random_effect_terms(run_state& s) {
   bool relationship_filled = false;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
     if (s.CORR(k) == 0) continue;
-    invert_starting_block(s, k);
+    num::invert_starting_block(s.g_inverse, s.G0, k, s.CORR(k));
     switch (s.TYPO(k)) {
       case 0:
         break;
