@@ -46,8 +46,9 @@ void invert_classes_on_grid(run_state& s) {
 }
 
 // One pass over the points of grid: quadratic forms and log-determinants of every block, then
-// the log-likelihood of each point.
-void grid_pass(run_state& s) {
+// the log-likelihood of each point. The residuals are formed by the first pass of a round; the
+// second (fine) pass finds them unchanged in the blocks.
+void grid_pass(run_state& s, bool form_residuals) {
   const std::int32_t ng = s.n_grid_points;
   const std::int32_t nf = s.n_families;
   for (std::int32_t g = 1; g <= ng; ++g) {
@@ -59,7 +60,7 @@ void grid_pass(run_state& s) {
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const std::int32_t n = b.n_records;
-    family_residuals(s, b);
+    if (form_residuals) family_residuals(s, b);
     const std::int32_t c = f < nf ? class_of(s, f) : 0;
     if (c > 0) {
       // The class's inverses: the same numbers this family's own inversion would give.
@@ -141,9 +142,9 @@ void grid_pass(run_state& s) {
 
 void draw_p_par(run_state& s, std::int32_t ROUND) {
   const std::int32_t ng = s.n_grid_points;
-  grid_pass(s);  // coarse grid
+  grid_pass(s, true);  // coarse grid
   num::centre_fine_grid(s.log_likelihood, s.grid, ng, s.fine_grid_centre, s.fine_grid_step);
-  grid_pass(s);  // fine grid
+  grid_pass(s, false);  // fine grid
   const double p = num::draw_from_likelihood(s.log_likelihood, s.grid, s.CDF, ng, ROUND, s.seed);
   s.current_p_par = p;
   num::check_p_par_range(p);
