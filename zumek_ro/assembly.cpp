@@ -174,14 +174,8 @@ void add_random_effect_terms(run_state& s) {
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
     s.g_inverse = s.G0;
     if (s.CORR(k) == 0) continue;
-    double w[4] = {s.g_inverse(k, 1, 1), s.g_inverse(k, 2, 1), s.g_inverse(k, 1, 2),
-                   s.g_inverse(k, 2, 2)};
     std::int32_t rank = 0;
-    num::sym_ginverse(w, s.CORR(k), 2, pivot_tolerance, rank);
-    s.g_inverse(k, 1, 1) = w[0];
-    s.g_inverse(k, 2, 1) = w[1];
-    s.g_inverse(k, 1, 2) = w[2];
-    s.g_inverse(k, 2, 2) = w[3];
+    rank = num::invert_block(s.g_inverse, k, s.CORR(k), 1.0E-12);
     if (rank < s.CORR(k)) {
       rt::write(con, {});
       rt::write(con, {"-----------"});
