@@ -8,8 +8,10 @@
 // are kept step for step.
 #include "numeric/min_degree.hpp"
 
+#include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "runtime/process.hpp"
 
@@ -227,13 +229,409 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
   }
 }
 
+
+// ---- Tracked nodes -------------------------------------------------------------------------
+//
+// For a tracked node u, entry(x) holds
+//   cnt:  the number of elements in u's list whose boundary holds node x, plus 1 when x is a
+//         direct neighbour of u in its list;
+//   cell: the cell of item x in u's list (0: x is not in it), and prev the item before it
+//         (0: x comes first), so an item is unlinked from the singly linked list in O(1).
+// support counts the nodes with cnt > 0: once e's boundary is counted it is u's degree
+// (u itself lies in the boundary of each of its elements). Live element boundaries only hold
+// live nodes and never change after the purge of their own step, so the counts follow from
+// three events: an element of u is absorbed (its boundary is subtracted before the merge
+// relinks its cells), u's purge drops direct neighbours, and a new element with u in its
+// boundary is created (its boundary is added after the purge).
+
+struct track_entry {
+  std::int32_t key = 0;   // 0: empty slot
+  std::int32_t cnt = 0;
+  std::int32_t cell = 0;
+  std::int32_t prev = 0;
+};
+
+// Open-addressing map from node or element number to its entry; keys are never removed
+// (an entry with cnt = 0 and cell = 0 is simply unused).
+struct track_map {
+  std::vector<track_entry> slots;
+  std::uint32_t shift = 32;
+  std::int64_t used = 0;
+
+  std::uint32_t home(std::int32_t key) const {
+    return static_cast<std::uint32_t>(static_cast<std::uint32_t>(key) * 2654435769u) >> shift;
+  }
+  track_entry* find(std::int32_t key) {
+    const std::uint32_t mask = static_cast<std::uint32_t>(slots.size()) - 1;
+    for (std::uint32_t h = home(key);; h = (h + 1) & mask) {
+      if (slots[h].key == key) return &slots[h];
+      if (slots[h].key == 0) return nullptr;
+    }
+  }
+  void grow() {
+    std::vector<track_entry> old;
+    old.swap(slots);
+    const std::size_t size = old.empty() ? 64 : old.size() * 2;
+    slots.assign(size, track_entry{});
+    shift = 32;
+    for (std::size_t s = size; s > 1; s >>= 1) --shift;
+    used = 0;
+    for (const auto& o : old)
+      if (o.key != 0) at(o.key) = o;
+  }
+  track_entry& at(std::int32_t key) {   // finds or inserts
+    if (!slots.empty()) {
+      track_entry* en = find(key);
+      if (en != nullptr) return *en;
+    }
+    if (2 * (used + 1) > static_cast<std::int64_t>(slots.size())) grow();
+    const std::uint32_t mask = static_cast<std::uint32_t>(slots.size()) - 1;
+    for (std::uint32_t h = home(key);; h = (h + 1) & mask) {
+      if (slots[h].key == key) return slots[h];
+      if (slots[h].key == 0) {
+        slots[h].key = key;
+        ++used;
+        return slots[h];
+      }
+    }
+  }
+};
+
+struct tracked_node {
+  std::int32_t node = 0;
+  std::int32_t support = 0;   // nodes with cnt > 0
+  track_map map;
+};
+
+struct md_tracker {
+  std::int32_t track_from = 128;
+  std::vector<std::int32_t> slot_of;          // node -> 1 + index in nodes, 0: not tracked
+  std::vector<tracked_node> nodes;
+  std::vector<std::int32_t> free_slots;
+  std::int32_t n_tracked = 0;
+  std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
+  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
+  std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
+  std::vector<std::int32_t> adopt;            // nodes to track after this purge
+  std::vector<std::int32_t> found;
+
+  tracked_node* of(std::int32_t x) {
+    const std::int32_t s = slot_of[static_cast<std::size_t>(x)];
+    return s == 0 ? nullptr : &nodes[static_cast<std::size_t>(s - 1)];
+  }
+};
+
+inline void count_node(tracked_node& t, std::int32_t x, std::int32_t delta) {
+  track_entry& en = t.map.at(x);
+  if (delta > 0) {
+    if (en.cnt++ == 0) ++t.support;
+  } else {
+    if (--en.cnt == 0) --t.support;
+  }
+}
+
+// Adds (delta = 1) or subtracts (delta = -1) the boundary of element p to u's counts.
+void count_boundary(md_work& w, tracked_node& t, std::int32_t p, std::int32_t delta) {
+  std::int32_t b = p;
+  const std::int32_t blpmax = w.bucket_prev(p);
+  for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
+    b = w.list_next(b);
+    count_node(t, w.list_node(b), delta);
+  }
+}
+
+void untrack(md_tracker& tr, std::int32_t u) {
+  const std::int32_t s = tr.slot_of[static_cast<std::size_t>(u)];
+  if (s == 0) return;
+  tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
+  t = tracked_node{};
+  tr.slot_of[static_cast<std::size_t>(u)] = 0;
+  tr.free_slots.push_back(s);
+  --tr.n_tracked;
+}
+
+// Starts tracking u: one walk of its list and of its elements' boundaries.
+void adopt(md_work& w, md_tracker& tr, std::int32_t u) {
+  std::int32_t s = 0;
+  if (!tr.free_slots.empty()) {
+    s = tr.free_slots.back();
+    tr.free_slots.pop_back();
+  } else {
+    tr.nodes.emplace_back();
+    s = static_cast<std::int32_t>(tr.nodes.size());
+  }
+  tr.slot_of[static_cast<std::size_t>(u)] = s;
+  ++tr.n_tracked;
+  tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
+  t.node = u;
+  std::int32_t prev = 0;
+  for (std::int32_t c = w.list_next(u); c != 0; c = w.list_next(c)) {
+    const std::int32_t item = w.list_node(c);
+    if (w.bucket_next(item) < 0)
+      count_boundary(w, t, item, 1);
+    else
+      count_node(t, item, 1);
+    track_entry& en = t.map.at(item);
+    en.cell = c;
+    en.prev = prev;
+    prev = item;
+  }
+}
+
+// Unlinks item x from tracked u's list if it is there; returns its cell (0 if absent).
+std::int32_t drop_item(md_work& w, tracked_node& t, std::int32_t x, bool is_node) {
+  track_entry* en = t.map.find(x);
+  if (en == nullptr || en->cell == 0) return 0;
+  const std::int32_t c = en->cell;
+  const std::int32_t p = en->prev;
+  en->cell = 0;
+  en->prev = 0;
+  const std::int32_t pc = p == 0 ? t.node : t.map.find(p)->cell;
+  const std::int32_t nc = w.list_next(c);
+  w.list_next(pc) = nc;
+  if (nc != 0) t.map.find(w.list_node(nc))->prev = p;
+  if (is_node) count_node(t, x, -1);
+  return c;
+}
+
+// md_merge, with the boundaries of absorbed elements subtracted from the tracked nodes that
+// hold them, and the absorbed elements and the merged boundary recorded for the purge.
+void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tail) {
+  auto& tag = w.list_node;
+  const std::int32_t T = tag(e);
+  tr.absorbed.clear();
+  tr.boundary.clear();
+  tail = e;
+  std::int32_t ls = w.list_next(e);
+  while (ls != 0) {
+    const std::int32_t s = ls;
+    ls = w.list_next(s);
+    const std::int32_t vs = w.list_node(s);
+    if (w.bucket_next(vs) >= 0) {
+      tag(vs) = T;
+      w.list_next(tail) = s;
+      tail = s;
+      tr.boundary.push_back(vs);
+    } else {
+      if (tr.n_tracked > 0) {             // before its cells are relinked
+        tr.found.clear();
+        std::int32_t b = vs;
+        const std::int32_t bmax = w.bucket_prev(vs);
+        for (std::int32_t blp = 1; blp <= bmax; ++blp) {
+          b = w.list_next(b);
+          if (tr.slot_of[static_cast<std::size_t>(w.list_node(b))] != 0)
+            tr.found.push_back(w.list_node(b));
+        }
+        for (const std::int32_t x : tr.found) count_boundary(w, *tr.of(x), vs, -1);
+      }
+      std::int32_t lb = w.list_next(vs);
+      const std::int32_t blpmax = w.bucket_prev(vs);
+      for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
+        const std::int32_t b = lb;
+        lb = w.list_next(b);
+        const std::int32_t vb = w.list_node(b);
+        if (tag(vb) >= T) continue;
+        tag(vb) = T;
+        w.list_next(tail) = b;
+        tail = b;
+        tr.boundary.push_back(vb);
+      }
+      tag(vs) = T;
+      tr.absorbed.push_back(vs);
+    }
+  }
+  w.list_next(tail) = 0;
+}
+
+// md_purge; a tracked node's list loses exactly the items a walk would drop (tag >= T: e,
+// the absorbed elements, nodes of the merged boundary), found through its index.
+void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
+                      std::int32_t& tail) {
+  auto& tag = w.list_node;
+  const std::int32_t T = tag(e);
+  tr.prototyped.clear();
+  tr.adopt.clear();
+  std::int32_t li = e;
+  const std::int32_t ilpmax = w.bucket_prev(e);
+  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
+    const std::int32_t i = li;
+    li = w.list_next(i);
+    const std::int32_t vi = w.list_node(li);
+    if (w.bucket_prev(vi) != 0) {
+      if (w.bucket_prev(vi) > 0)
+        w.bucket_next(w.bucket_prev(vi)) = w.bucket_next(vi);
+      else
+        w.bucket_head(-w.bucket_prev(vi)) = w.bucket_next(vi);
+      if (w.bucket_next(vi) > 0) w.bucket_prev(w.bucket_next(vi)) = w.bucket_prev(vi);
+    }
+    tracked_node* t = tr.of(vi);
+    std::int32_t free_cell = 0;
+    std::int32_t len = 0;
+    if (t != nullptr) {
+      for (const std::int32_t a : tr.absorbed) {
+        const std::int32_t c = drop_item(w, *t, a, false);
+        if (c != 0) free_cell = c;
+      }
+      for (const std::int32_t x : tr.boundary) {
+        const std::int32_t c = drop_item(w, *t, x, true);
+        if (c != 0) free_cell = c;
+      }
+      const std::int32_t c = drop_item(w, *t, e, true);
+      if (c != 0) free_cell = c;
+    } else {
+      std::int32_t ls = vi;
+      for (;;) {
+        const std::int32_t s = ls;
+        ls = w.list_next(s);
+        if (ls == 0) break;
+        if (tag(w.list_node(ls)) >= T) {
+          free_cell = ls;
+          w.list_next(s) = w.list_next(ls);
+          ls = s;
+        } else {
+          ++len;
+        }
+      }
+    }
+    const std::int32_t lvi = w.list_next(vi);
+    if (lvi == 0) {
+      w.list_next(i) = w.list_next(li);
+      li = i;
+      ++k;
+      w.bucket_next(vi) = -k;
+      w.bucket_prev(e) -= 1;
+      untrack(tr, vi);
+      continue;
+    }
+    if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
+    const std::int32_t evi = w.list_node(lvi);
+    if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
+      if (tag(evi) >= 0) {
+        w.bucket_prev(vi) = evi;
+        tag(evi) = -1;
+        tr.prototyped.push_back(evi);
+        w.list_next(tail) = li;
+        tail = li;
+        w.list_next(i) = w.list_next(li);
+        li = i;
+      } else {
+        w.bucket_prev(vi) = 0;
+        tag(evi) -= 1;
+      }
+    } else {
+      w.bucket_prev(vi) = -e;
+    }
+    w.list_node(free_cell) = e;
+    w.list_next(free_cell) = w.list_next(vi);
+    w.list_next(vi) = free_cell;
+    if (t != nullptr) {
+      track_entry& en = t->map.at(e);
+      en.cell = free_cell;
+      en.prev = 0;
+      const std::int32_t nc = w.list_next(free_cell);
+      if (nc != 0) t->map.find(w.list_node(nc))->prev = e;
+    } else if (len + 1 >= tr.track_from) {
+      tr.adopt.push_back(vi);
+    }
+  }
+  w.list_next(tail) = 0;
+  // e's final boundary enters the counts of the nodes already tracked, then new ones start.
+  std::int32_t b = e;
+  for (std::int32_t blp = 1; blp <= w.bucket_prev(e); ++blp) {
+    b = w.list_next(b);
+    tracked_node* t = tr.of(w.list_node(b));
+    if (t != nullptr) count_boundary(w, *t, e, 1);
+  }
+  for (const std::int32_t u : tr.adopt) adopt(w, tr, u);
+}
+
+// md_update; a tracked node is outmatched when one of this step's prototyped elements is in
+// its list (only they have negative tags now), and otherwise its degree is its support. The
+// tags a walk would have written are read by no later comparison: each walk uses a fresh T0,
+// and the next step's tag exceeds every T0 of this one.
+void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
+  auto& tag = w.list_node;
+  std::int32_t T0 = tag(e) - w.bucket_prev(e);
+  std::int32_t i = e;
+  const std::int32_t ilpmax = w.bucket_prev(e);
+  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
+    i = w.list_next(i);
+    const std::int32_t vi = w.list_node(i);
+    std::int32_t dvi = 0;
+    if (w.bucket_prev(vi) == 0) continue;
+    if (w.bucket_prev(vi) < 0) {
+      T0 += 1;
+      tracked_node* t = tr.of(vi);
+      if (t != nullptr) {
+        bool outmatched = false;
+        for (const std::int32_t p : tr.prototyped) {
+          const track_entry* en = t->map.find(p);
+          if (en != nullptr && en->cell != 0 && tag(p) < 0) {
+            tag(p) -= 1;
+            outmatched = true;
+          }
+        }
+        if (outmatched) {
+          w.bucket_prev(vi) = 0;
+          continue;
+        }
+        dvi = t->support;
+      } else {
+        dvi = w.bucket_prev(e);
+        bool outmatched = false;
+        std::int32_t s = w.list_next(w.list_next(vi));
+        while (s != 0) {
+          const std::int32_t vs = w.list_node(s);
+          if (w.bucket_next(vs) >= 0) {
+            tag(vs) = T0;
+            dvi += 1;
+          } else if (tag(vs) < 0) {
+            w.bucket_prev(vi) = 0;
+            tag(vs) -= 1;
+            for (s = w.list_next(s); s != 0; s = w.list_next(s)) {
+              const std::int32_t es = w.list_node(s);
+              if (tag(es) < 0) tag(es) -= 1;
+            }
+            outmatched = true;
+            break;
+          } else {
+            std::int32_t b = vs;
+            const std::int32_t blpmax = w.bucket_prev(vs);
+            for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
+              b = w.list_next(b);
+              const std::int32_t vb = w.list_node(b);
+              if (tag(vb) >= T0) continue;
+              tag(vb) = T0;
+              dvi += 1;
+            }
+          }
+          s = w.list_next(s);
+        }
+        if (outmatched) continue;
+      }
+    } else {
+      const std::int32_t evi = w.bucket_prev(vi);
+      dvi = w.bucket_prev(e) + w.bucket_prev(evi) + tag(evi);
+      tag(evi) = 0;
+    }
+    bucket_push(w, vi, dvi);
+    if (dvi < min_degree) min_degree = dvi;
+  }
+}
+
 }  // namespace
 
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
-                      const rt::vec1<std::int32_t>& column, std::int64_t& FLAG) {
+                      const rt::vec1<std::int32_t>& column, std::int64_t& FLAG,
+                      const md_options& options) {
   const std::int32_t n = w.n;
   auto& tag = w.list_node;
   if (!md_init(w, row_start, column, FLAG)) return;
+  md_tracker tr;
+  if (!options.literal) {
+    tr.track_from = options.track_from < 1 ? 1 : options.track_from;
+    tr.slot_of.assign(static_cast<std::size_t>(n) + 1, 0);
+  }
   std::int64_t T = 0;
   std::int32_t k = 0;
   std::int32_t min_degree = 1;
@@ -255,9 +653,16 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
                rt::exit_error);
     tag(e) = static_cast<std::int32_t>(T);
     std::int32_t tail = 0;
-    md_merge(w, e, tail);
-    md_purge(w, k, e, tail);
-    md_update(w, e, min_degree);
+    if (options.literal) {
+      md_merge(w, e, tail);
+      md_purge(w, k, e, tail);
+      md_update(w, e, min_degree);
+    } else {
+      untrack(tr, e);
+      md_merge_tracked(w, tr, e, tail);
+      md_purge_tracked(w, tr, k, e, tail);
+      md_update_tracked(w, tr, e, min_degree);
+    }
   }
   for (std::int32_t i = 1; i <= n; ++i) {
     w.bucket_next(i) = -w.bucket_next(i);   // inverse_permutation(i)

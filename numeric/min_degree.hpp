@@ -26,8 +26,23 @@ struct md_work {
 // only). On success permutation(k) = row placed k-th, inverse_permutation(i) = place of row
 // i, and FLAG = 0; otherwise FLAG = 9n + i (lists full at row i) or 2n + i (duplicate column
 // in row i).
+//
+// The degree update recounts a node's neighbourhood by walking its list and the boundary of
+// each of its elements; for rows such as few-level fixed effects or covariates that touch a
+// large share of the records this walk is long and repeats at almost every step. Nodes whose
+// list reaches track_from cells are therefore tracked: they keep, for every node, how many of
+// their elements (and their own direct adjacency) contain it, so their degree is the number of
+// nodes with a positive count, and their list is purged through an index of its cells instead
+// of a walk. The order found is the same cell for cell as with the plain walks (literal = true),
+// which is kept as the reference.
+struct md_options {
+  bool literal = false;               // plain walks for every node
+  std::int32_t track_from = 128;      // list length at which a node is tracked (>= 1)
+};
+
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
-                      const rt::vec1<std::int32_t>& column, std::int64_t& FLAG);
+                      const rt::vec1<std::int32_t>& column, std::int64_t& FLAG,
+                      const md_options& options = md_options{});
 
 // Moves every stored entry to the row of whichever end comes first in the new order, with
 // the other end as its column, in place. counts(1..n) and dest(1..nnz) are scratch cells.

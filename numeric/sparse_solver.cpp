@@ -73,7 +73,11 @@ void ODRV(std::int32_t n, rt::vec1<std::int32_t>& row_start, rt::vec1<std::int32
     w.bucket_head = carve(int_work, 2 * L + 1, N);
     w.bucket_prev = slice<std::int32_t>{permutation.data(), N};
     w.bucket_next = slice<std::int32_t>{inverse_permutation.data(), N};
-    min_degree_order(w, row_start, column, FLAG);
+    md_options options;
+#ifdef ZUMEK_LITERAL_ORDERING
+    options.literal = true;   // build that checks the tracked ordering against plain walks
+#endif
+    min_degree_order(w, row_start, column, FLAG, options);
     if (FLAG != 0) return;   // the store is untouched
   }
   if (reordering) {
