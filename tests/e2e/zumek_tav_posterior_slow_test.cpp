@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/e2e.hpp"
+#include "tests/support/timing.hpp"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -279,6 +280,6 @@ TEST(ZumekTavPosterior, MeansAfterBurnInRecoverTheSimulatedValues) {
   }
   std::cout << report.str();
   // A run of this size takes 10 to 20 s; a minute is the bound for the slow label.
-  EXPECT_LT(seconds, 60.0);
+  EXPECT_LT(seconds, testing_support::time_limit(60.0));
   fs::remove_all(dir);
 }
