@@ -170,8 +170,10 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     // Replay: the finished structure stands from the recording round; only values change.
     std::int64_t t = 0;
     const std::int64_t n_terms = s.n_terms;
-    std::int32_t* slot = s.term_slot.data() - 1;   // slot[t], t = 1 .. n_terms
-    double* value = D.value.data() - 1;            // value[k], k = 1 .. NZ
+    // slot[t], t = 1 .. n_terms; value[k], k = 1 .. NZ. With no record at all both are
+    // empty, their storage null, and not one term is replayed: offset no null pointer.
+    std::int32_t* slot = s.term_slot.size() > 0 ? s.term_slot.data() - 1 : nullptr;
+    double* value = D.value.size() > 0 ? D.value.data() - 1 : nullptr;
     for (std::int32_t f = 1; f <= nf; ++f) {
       family_block& b = s.family[static_cast<std::size_t>(f - 1)];
       const bool rest = f == nf;

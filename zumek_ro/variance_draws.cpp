@@ -95,11 +95,8 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     for (std::int32_t b = 1; b <= m; ++b)
       s.QFORM(j, a, b) = s.QFORM(j, a, b) + s.G0(j, a, b) * prior;
 
-  double w[4];
   std::int32_t rank = 0;
-  get_block(s.QFORM, j, w);
-  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
-  put_block(s.QFORM, j, w);
+  rank = num::invert_block(s.QFORM, j, m, 1.0E-12);
   if (rank < m) {
     stop_not_positive_definite_lines();
     rt::put(con, rt::fixed_line()
@@ -111,20 +108,12 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     rt::stop("", rt::exit_error);
   }
 
-  // chol_factor works on the block copied into a contiguous m x m matrix.
+  // chol_factor works on the block copied into a contiguous m x m matrix: the 2 x 2 block
+  // by columns for m = 2, its element (1, 1) alone for m = 1; the copy goes back afterwards.
   double c[4];
-  if (m == 2) {
-    c[0] = w[0]; c[1] = w[1]; c[2] = w[2]; c[3] = w[3];
-  } else {
-    c[0] = w[0];
-  }
+  get_block(s.QFORM, j, c);
   num::chol_factor(c, m, 1.0E-12, rank, s.packed_factor);   // its rank is not tested
-  if (m == 2) {
-    w[0] = c[0]; w[1] = c[1]; w[2] = c[2]; w[3] = c[3];
-  } else {
-    w[0] = c[0];
-  }
-  put_block(s.QFORM, j, w);
+  put_block(s.QFORM, j, c);
 
   const double df = s.AMAT.order + s.type2_prior_df;
   const std::int32_t packed_size = m * (m + 1) / 2;
@@ -136,9 +125,7 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     for (std::int32_t b = a + 1; b <= m; ++b) s.G(j, a, b) = s.G(j, b, a);
 
   // NEWG: the new block is the inverse of the draw.
-  get_block(s.G, j, w);
-  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
-  put_block(s.G, j, w);
+  rank = num::invert_block(s.G, j, m, 1.0E-12);
   if (rank < m) {
     stop_not_positive_definite_lines();
     rt::put(con, rt::fixed_line()

@@ -157,15 +157,7 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
   for (std::int32_t b = 1; b <= 2; ++b)
     for (std::int32_t a = 1; a <= 2; ++a)
       for (std::int32_t e = 1; e <= ne; ++e) s.g_draw_inverse(e, a, b) = s.G(e, a, b);
-  double block[4] = {s.g_draw_inverse(j, 1, 1), s.g_draw_inverse(j, 2, 1),
-                     s.g_draw_inverse(j, 1, 2), s.g_draw_inverse(j, 2, 2)};
-  std::int32_t rank = 0;
-  num::sym_ginverse(block, corr, 2, 1.0E-12, rank);
-  s.g_draw_inverse(j, 1, 1) = block[0];
-  s.g_draw_inverse(j, 2, 1) = block[1];
-  s.g_draw_inverse(j, 1, 2) = block[2];
-  s.g_draw_inverse(j, 2, 2) = block[3];
-  if (rank < corr) {
+  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr) {
     rt::text_out& con = rt::console();
     rt::write(con, {""});
     rt::write(con, {"-----------"});
