@@ -96,9 +96,6 @@ void allocate_work(pedigree_work& w, std::int32_t n) {
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
   pending_allocate(w, n);
-  w.weight_bits = 10;
-  w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
-  w.weights_used = 0;
   w.stamp = 0;
 }
 
@@ -106,7 +103,6 @@ void free_work(pedigree_work& w) {
   w.member.release();
   w.inbreeding_coefficients.release();
   for (rt::vec1<std::uint64_t>& level : w.pending) level.release();
-  w.weights.release();
 }
 
 void write_error_file_head(rt::text_out& f) {
@@ -121,71 +117,38 @@ void write_error_file_head(rt::text_out& f) {
   rt::put(f, rt::fixed_line().A("-------", 7).X(2).A("------------", 12));
 }
 
-// Cell of the weight table that holds ancestor m in the current walk; a new cell (fresh set)
-// starts at weight 0.0. The table doubles when half full, so a probe is short on average.
-walk_cell& weight_cell(pedigree_work& w, std::int32_t m, bool& fresh) {
-  if (2 * (w.weights_used + 1) > w.weights.size()) {
-    rt::vec1<walk_cell> old;
-    std::swap(old, w.weights);
-    w.weight_bits += 1;
-    w.weights.assign(std::int64_t{1} << w.weight_bits, walk_cell{});
-    w.weights_used = 0;
-    for (const walk_cell& c : old)
-      if (c.stamp == w.stamp) {
-        bool f = false;
-        weight_cell(w, c.member, f) = c;
-      }
-  }
-  const std::uint32_t mask = (std::uint32_t{1} << w.weight_bits) - 1;
-  std::uint32_t i = (static_cast<std::uint32_t>(m) * 2654435761u) >> (32 - w.weight_bits);
-  for (;;) {
-    walk_cell& c = w.weights(static_cast<std::int64_t>(i) + 1);
-    if (c.stamp != w.stamp) {
-      c = walk_cell{m, w.stamp, 0.0};
-      ++w.weights_used;
-      fresh = true;
-      return c;
-    }
-    if (c.member == m) {
-      fresh = false;
-      return c;
-    }
-    i = (i + 1) & mask;
-  }
-}
-
-// Adds q to the weight of ancestor m and queues m when the walk meets it first.
+// Adds q to the weight of ancestor m in the current walk and queues m when the walk meets it
+// first (its weight then starts at 0.0).
 inline void pass_weight(pedigree_work& w, std::int32_t m, double q) {
-  bool fresh = false;
-  walk_cell& c = weight_cell(w, m, fresh);
-  c.ancestor_weight += q;
-  if (fresh) {
+  pedigree_member& a = w.member(m);
+  if (a.walk_stamp != w.stamp) {
+    a.walk_stamp = w.stamp;
+    a.ancestor_weight = 0.0;
     pending_insert(w, m);
-    __builtin_prefetch(&w.member(m));  // its visit reads the record; the load overlaps the walk
   }
+  a.ancestor_weight += q;
 }
 
 // Inbreeding coefficient of member X (both parents known): the ancestors are visited in
 // descending member order, so each one is reached only after every descendant in the walk has
 // passed half its weight on; F(X) = sum of weight^2 x D over the visited members, minus 1.
 // The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
-// and their weights in a small hash table rather than an array over the whole pedigree: the
-// visiting order, and so every sum, is the same, but an insertion costs a few word operations
-// instead of a scan of the list, and the walk touches the large arrays only to read each
-// ancestor's record once.
+// so an insertion or the removal of the largest costs a few word operations instead of a scan
+// of the list. An ancestor's weight lives in its own member record, next to the parents and D
+// the visit reads, marked with the number of the walk, so nothing is cleared between walks.
 double ancestor_walk(pedigree_work& w, std::int32_t X) {
-  if (++w.stamp == 0) {  // the stamps wrapped: clear the table once
-    for (walk_cell& c : w.weights) c = walk_cell{};
+  if (++w.stamp == 0) {  // the walk numbers wrapped: forget every old mark once
+    for (pedigree_member& m : w.member) m.walk_stamp = 0;
     w.stamp = 1;
   }
-  w.weights_used = 0;
-  bool fresh = false;
-  weight_cell(w, X, fresh).ancestor_weight = 1.0;
+  pedigree_member& x = w.member(X);
+  x.walk_stamp = w.stamp;
+  x.ancestor_weight = 1.0;
   double sum = -1.0;
   std::int32_t Z = X;
-  double weight_Z = 1.0;
   for (;;) {
     const pedigree_member& z = w.member(Z);
+    const double weight_Z = z.ancestor_weight;
     const double q = 0.5 * weight_Z;
     const std::int32_t s = z.larger_parent;
     const std::int32_t d = z.smaller_parent;
@@ -196,7 +159,6 @@ double ancestor_walk(pedigree_work& w, std::int32_t X) {
     sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
     if (pending_empty(w)) break;
     Z = pending_pop_largest(w);
-    weight_Z = weight_cell(w, Z, fresh).ancestor_weight;
   }
   return sum;
 }

@@ -22,19 +22,14 @@ struct pedigree_pass_input {
   bool fill_relationship_inverse = true;
 };
 
-// What the pass keeps of member X.
+// What the pass keeps of member X, and X's weight in the ancestor walk that met it last
+// (walk number walk_stamp; a record of an older walk counts as not met).
 struct pedigree_member {
   std::int32_t larger_parent = 0;          // parents as left by the checks (0 unknown)
   std::int32_t smaller_parent = 0;
   double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
-};
-
-// One cell of the ancestor walk's weight table: the weight of an ancestor met in the walk
-// numbered stamp (a cell of an older walk counts as empty).
-struct walk_cell {
-  std::int32_t member = 0;
-  std::uint32_t stamp = 0;
   double ancestor_weight = 0.0;
+  std::uint32_t walk_stamp = 0;
 };
 
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
@@ -46,9 +41,6 @@ struct pedigree_work {
   // and in each higher level a bit per word of the level below that is not zero.
   rt::vec1<std::uint64_t> pending[6];
   std::int32_t pending_levels = 0;
-  rt::vec1<walk_cell> weights;                // open-addressing table, power-of-two length
-  std::int32_t weight_bits = 0;               // log2 of its length
-  std::int32_t weights_used = 0;              // cells of the current walk
   std::uint32_t stamp = 0;                    // number of the current walk
 
   double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }

@@ -38,6 +38,12 @@ void release_memory(std::int64_t bytes);
 // would not fit: for a step that allocates several large arrays in a row.
 void require_memory(double bytes);
 
+// Storage of the arrays: nullptr when the memory cannot be had. Blocks of many megabytes are
+// aligned to and marked for the processor's large pages, so that the first writes of a large
+// array (the zero fill) take one page fault per 2 MiB instead of one per 4 KiB.
+void* allocate_storage(std::size_t bytes) noexcept;
+void free_storage(void* p, std::size_t bytes) noexcept;
+
 // The allocator of vec1: counts what it hands out against memory_limit.
 template <class T>
 struct counted_allocator {
@@ -50,7 +56,7 @@ struct counted_allocator {
     if (n > static_cast<std::size_t>(INT64_MAX) / sizeof(T)) out_of_memory();
     const std::int64_t bytes = static_cast<std::int64_t>(n * sizeof(T));
     if (!claim_memory(bytes)) out_of_memory();
-    void* p = ::operator new(n * sizeof(T), std::nothrow);
+    void* p = allocate_storage(n * sizeof(T));
     if (p == nullptr) {
       release_memory(bytes);
       out_of_memory();
@@ -59,7 +65,7 @@ struct counted_allocator {
   }
   void deallocate(T* p, std::size_t n) {
     release_memory(static_cast<std::int64_t>(n * sizeof(T)));
-    ::operator delete(p);
+    free_storage(p, n * sizeof(T));
   }
   template <class U>
   bool operator==(const counted_allocator<U>&) const { return true; }

@@ -1,5 +1,6 @@
 #include "runtime/process.hpp"
 
+#include <sys/mman.h>
 #include <sys/sysinfo.h>
 #include <xmmintrin.h>
 
@@ -103,6 +104,25 @@ std::int64_t machine_memory() {
 std::int64_t memory_limit() { return set_limit > 0 ? set_limit : machine_memory(); }
 void set_memory_limit(std::int64_t bytes) { set_limit = bytes > 0 ? bytes : 0; }
 std::int64_t memory_held() { return held; }
+
+namespace {
+constexpr std::size_t large_page = std::size_t{1} << 21;
+constexpr std::size_t large_block = 2 * large_page;  // from 4 MiB on
+}  // namespace
+
+void* allocate_storage(std::size_t bytes) noexcept {
+  if (bytes < large_block) return ::operator new(bytes, std::nothrow);
+  void* p = ::operator new(bytes, std::align_val_t{large_page}, std::nothrow);
+  if (p != nullptr) ::madvise(p, bytes & ~(large_page - 1), MADV_HUGEPAGE);  // a hint only
+  return p;
+}
+
+void free_storage(void* p, std::size_t bytes) noexcept {
+  if (bytes < large_block)
+    ::operator delete(p);
+  else
+    ::operator delete(p, std::align_val_t{large_page});
+}
 
 bool claim_memory(std::int64_t bytes) {
   if (bytes > memory_limit() - held) return false;

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <limits>
 
+#include <sys/stat.h>
+
 #include "runtime/process.hpp"
 
 namespace rt {
@@ -56,6 +58,13 @@ void open_in(text_in& f, int unit, std::string_view name) {
   std::string text;
   bool ok = fp != nullptr;
   if (ok) {
+    // Read in one piece when the size is known (a regular file), so that a file of many
+    // megabytes is neither copied nor grown step by step; then whatever is left, if any.
+    struct stat st;
+    if (::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      text.resize(static_cast<std::size_t>(st.st_size));
+      text.resize(std::fread(text.data(), 1, text.size(), fp));
+    }
     char buf[1 << 16];
     std::size_t got;
     while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
