@@ -304,7 +304,7 @@ struct tracked_node {
 };
 
 struct md_tracker {
-  std::int32_t track_from = 300;
+  std::int32_t track_from = 1000;
   std::vector<std::int32_t> slot_of;          // node -> 1 + index in nodes, 0: not tracked
   std::vector<tracked_node> nodes;
   std::vector<std::int32_t> free_slots;

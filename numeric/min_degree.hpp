@@ -37,7 +37,9 @@ struct md_work {
 // which is kept as the reference.
 struct md_options {
   bool literal = false;               // plain walks for every node
-  std::int32_t track_from = 300;      // list length at which a node is tracked (>= 1)
+  // A tracked node pays a few map look-ups per node of each new boundary it lies in, a walk one
+  // step per cell of its list and of its elements' boundaries: only long lists gain.
+  std::int32_t track_from = 1000;     // list length at which a node is tracked (>= 1)
 };
 
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,

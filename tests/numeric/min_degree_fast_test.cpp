@@ -66,7 +66,7 @@ num::md_options tracked_from(std::int32_t len) {
   return o;
 }
 
-// The plain walks against tracking from list lengths 1 (every node with a list), 3, 16 and the
+// The plain walks against tracking from list lengths 1 (every node with a list), 3, 16, 300 and the
 // default.
 void expect_same_order(const triangle& t, const char* what) {
   const order_result ref = order(t, literal());
@@ -74,7 +74,7 @@ void expect_same_order(const triangle& t, const char* what) {
   for (std::int32_t i = 1; i <= t.n; ++i)
     ASSERT_EQ(ref.inverse_permutation[static_cast<std::size_t>(ref.permutation[i - 1]) - 1], i)
         << what;
-  for (const std::int32_t len : {1, 3, 16, num::md_options{}.track_from}) {
+  for (const std::int32_t len : {1, 3, 16, 300, num::md_options{}.track_from}) {
     const order_result r = order(t, tracked_from(len));
     ASSERT_EQ(r.FLAG, 0) << what << " track_from " << len;
     ASSERT_EQ(r.permutation, ref.permutation) << what << " track_from " << len;
@@ -139,7 +139,7 @@ TEST(MinDegreeTracked, SmallSystemsWithManyTies) {
 
 TEST(MinDegreeTracked, RecordsWithDenseRowsHerdsFamiliesAndParents) {
   for (unsigned seed = 1; seed <= 6; ++seed) {
-    expect_same_order(records_model(1 + seed % 4, 3 + seed * 7, 400 + 250 * seed,
+    expect_same_order(records_model(1 + seed % 4, 3 + seed * 7, 300 + 100 * seed,
                                     1 + static_cast<std::int32_t>(seed % 6), seed),
                       "records");
   }
@@ -166,9 +166,9 @@ TEST(MinDegreeTracked, PathStarAndDiagonalAreUnchanged) {
 }
 
 TEST(MinDegreeTracked, DenseRowsOrderInSeconds) {
-  // 100,000 animals, three quarters with a record touching four dense rows: the plain walks
-  // recount the dense rows' neighbourhoods at almost every step.
-  const triangle t = records_model(4, 400, 100000, 4, 99);
+  // 120,000 equations, most animals with a record touching four dense covariate rows: the
+  // plain walks recount the dense rows' neighbourhoods at almost every step.
+  const triangle t = solver_test::herd_pedigree_model(120000, 4, 500, 4, 20, 99);
   ASSERT_GE(t.n, 100000);
   const order_result r = order(t, num::md_options{});
   ASSERT_EQ(r.FLAG, 0);
