@@ -7,6 +7,28 @@
 
 namespace num {
 
+std::int32_t flag_empty_equations(std::int32_t n_effects, const rt::vec1<std::int32_t>& NLEV,
+                                  const rt::vec1<std::int32_t>& row_start,
+                                  rt::vec1<std::int32_t>& remaining_levels,
+                                  rt::vec1<std::int32_t>& dropped, rt::vec1<std::int32_t>& shift) {
+  std::int32_t e = 0;
+  std::int32_t c = 0;
+  for (std::int32_t k = 1; k <= n_effects; ++k) {
+    remaining_levels(k) = NLEV(k);
+    for (std::int32_t l = 1; l <= NLEV(k); ++l) {
+      ++e;
+      dropped(e) = 0;
+      if (row_start(e) <= 0) {  // still the chain head of an empty row
+        dropped(e) = 1;
+        remaining_levels(k) -= 1;
+        ++c;
+      }
+      shift(e) = c;  // empty equations among 1 .. e
+    }
+  }
+  return c;
+}
+
 void drop_flagged_equations(std::int32_t& n, rt::vec1<std::int32_t>& row_start,
                             rt::vec1<std::int32_t>& column, rt::vec1<double>& rhs,
                             const rt::vec1<std::int32_t>& dropped,

@@ -8,6 +8,17 @@
 
 namespace num {
 
+// Marks the empty equations of a store still in linked form, before it is finished: an
+// equation is empty when its row received no entry (its head is not positive). Equations are
+// numbered effect by effect, NLEV(k) of them for effect k. On return dropped(e) is 1 for an
+// empty equation and 0 otherwise, shift(e) counts the empty equations among 1 .. e, and
+// remaining_levels(k) is NLEV(k) less the empty equations of effect k. Returns the number of
+// empty equations.
+std::int32_t flag_empty_equations(std::int32_t n_effects, const rt::vec1<std::int32_t>& NLEV,
+                                  const rt::vec1<std::int32_t>& row_start,
+                                  rt::vec1<std::int32_t>& remaining_levels,
+                                  rt::vec1<std::int32_t>& dropped, rt::vec1<std::int32_t>& shift);
+
 // Drops the equations marked in dropped (nonzero) from a store in row-compressed form and its
 // right-hand side: the kept rows are renumbered 1 .. n - d in order, their columns c become
 // c - shift(c), rhs is packed. Only empty rows may be marked and no kept row may hold a marked

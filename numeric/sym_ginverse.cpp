@@ -98,4 +98,16 @@ void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, dou
   ginverse(A, n, leading_dimension, tolerance, rank, &determinant);
 }
 
+std::int32_t invert_block(rt::vec3<double>& blocks, std::int32_t k, std::int32_t n,
+                          double tolerance) {
+  double w[4] = {blocks(k, 1, 1), blocks(k, 2, 1), blocks(k, 1, 2), blocks(k, 2, 2)};
+  std::int32_t rank = 0;
+  sym_ginverse(w, n, 2, tolerance, rank);
+  blocks(k, 1, 1) = w[0];
+  blocks(k, 2, 1) = w[1];
+  blocks(k, 1, 2) = w[2];
+  blocks(k, 2, 2) = w[3];
+  return rank;
+}
+
 }  // namespace num

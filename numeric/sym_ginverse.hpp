@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "runtime/array.hpp"
+
 namespace num {
 
 // A is stored by columns with leading dimension leading_dimension (>= n): element (r, c) at
@@ -21,5 +23,11 @@ void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, dou
 // 1.0 when n <= 0.
 void sym_ginverse(double* A, std::int32_t n, std::int32_t leading_dimension, double tolerance,
                   std::int32_t& rank, double& determinant);
+
+// Block k of a (n_effects, 2, 2) array of (co)variance blocks (G0, G, g_inverse ...): the
+// 2 x 2 slice (k, 1..2, 1..2) is inverted in place as a matrix of order n (CORR(k)) with
+// leading dimension 2; the whole slice is copied out and back. Returns the rank.
+std::int32_t invert_block(rt::vec3<double>& blocks, std::int32_t k, std::int32_t n,
+                          double tolerance);
 
 }  // namespace num

@@ -52,6 +52,16 @@ void stop(std::string_view text, int status) {
   finish(end_kind::stop, status);
 }
 
+void stop_framed(const fixed_line& line) {
+  text_out& con = console();
+  write(con, {});
+  write(con, {"-----------"});
+  put(con, line);
+  write(con, {"-----------"});
+  write(con, {});
+  stop("", exit_error);
+}
+
 void runtime_error(int number, std::string_view message) {
   close_all_files();
   std::string line = program_name() + ": severe (" + std::to_string(number) + "): " +

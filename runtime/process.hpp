@@ -6,6 +6,8 @@
 
 namespace rt {
 
+class fixed_line;   // runtime/text_io.hpp
+
 // Sets the name that prefixes the run-time error lines ("zumek_tav: severe (24): ...").
 void set_program_name(std::string_view name);
 const std::string& program_name();
@@ -20,6 +22,10 @@ constexpr int exit_error = 1;    // every stop that ends a run on an error
 // Ends the run: flushes and closes every open file, writes the stop text alone on a line to
 // the standard error stream (nothing when it is empty), exits with the status.
 [[noreturn]] void stop(std::string_view text, int status);
+
+// Ends the run on an error with the line framed on the console: a blank line, a line of
+// dashes, the line, dashes again, a blank line; then a stop with no text and status 1.
+[[noreturn]] void stop_framed(const fixed_line& line);
 
 // Run-time error numbers.
 constexpr int rte_end_of_file = 24;

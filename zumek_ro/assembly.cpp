@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "numeric/covariance_blocks.hpp"
+#include "numeric/equation_coding.hpp"
 #include "numeric/pedigree.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -21,43 +23,6 @@ namespace {
 
 constexpr double pivot_tolerance = 1.0E-12;
 
-inline void add_entry(num::sparse_store& store, std::int32_t I, std::int32_t J, double x,
-                      std::int32_t& IER) {
-  num::SBSIJ(store, I, J, x, 5, 0, rt::console(), IER);
-  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
-}
-
-// First equation of every effect in the full numbering (1 + NLEV of the effects before it).
-rt::vec1<std::int32_t> first_equations(const run_state& s) {
-  rt::vec1<std::int32_t> first(s.n_effects);
-  std::int32_t f = 1;
-  for (std::int32_t k = 1; k <= s.n_effects; ++k) {
-    first(k) = f;
-    f += s.NLEV(k);
-  }
-  return first;
-}
-
-[[noreturn]] void stop_level_out_of_range(const run_state& s, std::int64_t record, std::int32_t i,
-                                          const char* what, double value) {
-  rt::text_out& con = rt::console();
-  rt::write(con, {});
-  rt::write(con, {"FATAL ERROR IN RECORD", static_cast<std::int32_t>(record), "OF DAT1.sal, EFFECT", i});
-  rt::write(con, {what, s.NLEV(i)});
-  rt::write(con, {"VALUE:", value});
-  rt::write(con, {});
-  rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
-}
-
-// Equation of the level that x = level + (f - 1) selects, truncated; a level outside
-// 1 .. NLEV(i) stops the run instead of landing in the equations of another effect.
-inline std::int32_t level_equation(const run_state& s, std::int64_t record, std::int32_t i,
-                                   std::int32_t f, double x, const char* what, double value) {
-  if (!(x >= static_cast<double>(f) && x < static_cast<double>(f) + s.NLEV(i)))
-    stop_level_out_of_range(s, record, i, what, value);
-  return static_cast<std::int32_t>(x);
-}
-
 // Equations and coefficients of every effect of every record of the block, effect by effect.
 // records_before: records of the earlier blocks, for the record number in messages.
 void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_block& b,
@@ -69,16 +34,18 @@ void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_
     const double fm1 = f - 1.0;
     for (std::int32_t r = 1; r <= n; ++r) {
       const double v = b.record_value(i, r);
-      const std::int64_t record = records_before + r;
+      const auto record = static_cast<std::int32_t>(records_before + r);
       if (s.fixed_effect_type(i) == 0) {  // class effect: level and sign
         if (v == 0.0) {
           b.equation(i, r) = 0;
         } else if (v > 0.0) {
           b.coefficient(i, r) = 1.0;
-          b.equation(i, r) = level_equation(s, record, i, f, v + fm1, "CLASS LEVEL OUT OF RANGE 1 TO NLEV =", v);
+          b.equation(i, r) = num::level_equation(
+              record, i, f, s.NLEV(i), v + fm1, "CLASS LEVEL", v);
         } else {
           b.coefficient(i, r) = -1.0;
-          b.equation(i, r) = level_equation(s, record, i, f, fm1 - v, "CLASS LEVEL OUT OF RANGE 1 TO NLEV =", v);
+          b.equation(i, r) = num::level_equation(
+              record, i, f, s.NLEV(i), fm1 - v, "CLASS LEVEL", v);
         }
       } else if (s.fixed_effect_type(i) == 1) {  // covariate, maybe nested in a class effect
         b.coefficient(i, r) = v;
@@ -92,7 +59,8 @@ void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_
             rt::stop("", rt::exit_error);
           }
           const double level = b.record_value(nest, r);
-          b.equation(i, r) = level_equation(s, record, i, f, level + fm1, "NESTING LEVEL OUT OF RANGE 1 TO NLEV =", level);
+          b.equation(i, r) = num::level_equation(
+              record, i, f, s.NLEV(i), level + fm1, "NESTING LEVEL", level);
         }
       } else {
         rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
@@ -124,16 +92,10 @@ void build_residual_inverse(const run_state& s, family_block& b, std::int32_t bl
   std::int32_t rank = 0;
   num::sym_ginverse(b.RINV.data(), n, n, pivot_tolerance, rank);
   if (rank < n) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                     .I(block_number, 3)
-                     .A(" IS NOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {});
-    rt::stop("", rt::exit_error);
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                        .I(block_number, 3)
+                        .A(" IS NOT POSITIVE DEFINITE.", 27));
   }
 }
 
@@ -144,7 +106,7 @@ void add_data_contributions(run_state& s) {
   rt::write(con, {"STEP 2. FIXED EFFECTS CONTRIBUTIONS."});
   rt::write(con, {});
 
-  const rt::vec1<std::int32_t> first = first_equations(s);
+  const rt::vec1<std::int32_t> first = num::first_equations(s.n_effects, s.NLEV);
   const std::int32_t ne = s.n_effects;
   std::int64_t records_before = 0;
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
@@ -169,37 +131,18 @@ void add_random_effect_terms(run_state& s) {
   rt::write(con, {"STEP 3. RANDOM EFFECTS CONTRIBUTIONS."});
   rt::write(con, {});
 
-  const rt::vec1<std::int32_t> first = first_equations(s);
+  const rt::vec1<std::int32_t> first = num::first_equations(s.n_effects, s.NLEV);
   bool relationship_filled = false;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
-    s.g_inverse = s.G0;
     if (s.CORR(k) == 0) continue;
-    double w[4] = {s.g_inverse(k, 1, 1), s.g_inverse(k, 2, 1), s.g_inverse(k, 1, 2),
-                   s.g_inverse(k, 2, 2)};
-    std::int32_t rank = 0;
-    num::sym_ginverse(w, s.CORR(k), 2, pivot_tolerance, rank);
-    s.g_inverse(k, 1, 1) = w[0];
-    s.g_inverse(k, 2, 1) = w[1];
-    s.g_inverse(k, 1, 2) = w[2];
-    s.g_inverse(k, 2, 2) = w[3];
-    if (rank < s.CORR(k)) {
-      rt::write(con, {});
-      rt::write(con, {"-----------"});
-      rt::put(con, rt::fixed_line()
-                       .A(" FATAL ERROR: MATRIX G0(", 24)
-                       .I(k, 2)
-                       .A(") IS NOT POSITIVE DEFINITE.", 27));
-      rt::write(con, {"-----------"});
-      rt::write(con, {});
-      rt::stop("", rt::exit_error);
-    }
+    num::invert_starting_block(s.g_inverse, s.G0, k, s.CORR(k));
     switch (s.TYPO(k)) {
       case 0:
         break;
       case 1: {
         const double g11 = s.g_inverse(k, 1, 1);
         for (std::int32_t e = first(k); e <= first(k) + s.NLEV(k) - 1; ++e)
-          add_entry(s.equation_store, e, e, g11, s.IER);
+          num::add_entry(s.equation_store, e, e, g11, s.IER);
         break;
       }
       case 2: {

@@ -4,6 +4,7 @@
 
 #include "numeric/grid_draw.hpp"
 #include "numeric/sym_ginverse.hpp"
+#include "zumek_ro/family_classes.hpp"
 #include "zumek_ro/sample_round.hpp"
 
 namespace ro {
@@ -23,9 +24,31 @@ void family_residuals(const run_state& s, family_block& b) {
   }
 }
 
+// The inverse, the log-determinant and the first grid point of rank below n of every class of
+// equal families, at each point of grid, each formed as for a single family.
+void invert_classes_on_grid(run_state& s) {
+  const std::int32_t ng = s.n_grid_points;
+  for (std::int32_t c = 1; c <= s.n_classes; ++c) {
+    const family_block& b = s.family[static_cast<std::size_t>(s.class_family(c) - 1)];
+    const std::int32_t n = b.n_records;
+    const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+    s.class_grid_fail(c) = 0;
+    for (std::int32_t g = 1; g <= ng; ++g) {
+      double* W = s.class_grid_rinv.data() + s.class_start(c) * ng + (g - 1) * nn;
+      fill_residual_matrix(b, s.grid(g), W);
+      std::int32_t rank = 0;
+      double det = 0.0;
+      num::sym_ginverse(W, n, n, 1.0E-12, rank, det);
+      if (rank < n && s.class_grid_fail(c) == 0) s.class_grid_fail(c) = g;
+      s.class_grid_log_det(static_cast<std::int64_t>(c - 1) * ng + g) = std::log(det);
+    }
+  }
+}
+
 // One pass over the points of grid: quadratic forms and log-determinants of every block, then
-// the log-likelihood of each point.
-void grid_pass(run_state& s) {
+// the log-likelihood of each point. The residuals are formed by the first pass of a round; the
+// second (fine) pass finds them unchanged in the blocks.
+void grid_pass(run_state& s, bool form_residuals) {
   const std::int32_t ng = s.n_grid_points;
   const std::int32_t nf = s.n_families;
   for (std::int32_t g = 1; g <= ng; ++g) {
@@ -33,11 +56,28 @@ void grid_pass(run_state& s) {
     s.family_log_det(g) = 0.0;
     s.log_det_sum(g) = 0.0;
   }
+  invert_classes_on_grid(s);
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const std::int32_t n = b.n_records;
-    family_residuals(s, b);
-    if (f < nf) {
+    if (form_residuals) family_residuals(s, b);
+    const std::int32_t c = f < nf ? class_of(s, f) : 0;
+    if (c > 0) {
+      // The class's inverses: the same numbers this family's own inversion would give.
+      if (s.class_grid_fail(c) > 0) num::stop_family_not_positive_definite(f, s.class_grid_fail(c));
+      const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+      for (std::int32_t g = 1; g <= ng; ++g) {
+        const rt::col_view W{s.class_grid_rinv.data() + s.class_start(c) * ng + (g - 1) * nn, n};
+        s.family_log_det(g) = s.class_grid_log_det(static_cast<std::int64_t>(c - 1) * ng + g);
+        double sum = s.log_likelihood(g);
+        for (std::int32_t i = 1; i <= n; ++i) {
+          const double ri = b.residual(i);
+          for (std::int32_t j = 1; j <= n; ++j) sum = sum + ri * b.residual(j) * W(i, j);
+        }
+        s.log_likelihood(g) = sum;
+        s.log_det_sum(g) = s.log_det_sum(g) + s.family_log_det(g);
+      }
+    } else if (f < nf) {
       const std::int64_t nn = static_cast<std::int64_t>(n) * n;
       double* R = b.residual_matrix.data();
       double* W = b.RINV.data();
@@ -102,9 +142,9 @@ void grid_pass(run_state& s) {
 
 void draw_p_par(run_state& s, std::int32_t ROUND) {
   const std::int32_t ng = s.n_grid_points;
-  grid_pass(s);  // coarse grid
+  grid_pass(s, true);  // coarse grid
   num::centre_fine_grid(s.log_likelihood, s.grid, ng, s.fine_grid_centre, s.fine_grid_step);
-  grid_pass(s);  // fine grid
+  grid_pass(s, false);  // fine grid
   const double p = num::draw_from_likelihood(s.log_likelihood, s.grid, s.CDF, ng, ROUND, s.seed);
   s.current_p_par = p;
   num::check_p_par_range(p);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "numeric/sparse_store.hpp"
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_ro/data_prep.hpp"
@@ -18,6 +19,10 @@ void allocate_amat(run_state& s) {
   const std::int32_t order = s.n_pedigree;
   const std::int32_t nz = static_cast<std::int32_t>(0.1 * s.NZ);   // INT(0.1 x NZ)
   const double bytes = 4.0 * (static_cast<double>(order) + 1.0) + 16.0 * static_cast<double>(nz);
+  // A request the system grants is not yet memory (the pages come when first written), so
+  // the size is held against what the arrays may take together before it is probed.
+  if (bytes > static_cast<double>(rt::memory_limit() - rt::memory_held()))
+    rt::stop("AMAT ALLOCATION ERROR", rt::exit_error);
   void* p = ::operator new(static_cast<std::size_t>(bytes) + 1, std::nothrow);
   if (p == nullptr) rt::stop("AMAT ALLOCATION ERROR", rt::exit_error);
   ::operator delete(p);
@@ -32,6 +37,15 @@ void initialize_run(run_state& s) {
   std::int64_t n_equations = 0;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) n_equations += s.NLEV(k);
   s.n_equations = static_cast<std::int32_t>(n_equations);   // the reader bounds the sum
+
+  // The equation-length arrays and the equation store come one after another and each is
+  // zero-filled as it comes: ask for the whole group first, so that a model too large for
+  // memory ends the run before any of it is written. rhs, solution (reals), dropped, shift
+  // (integers); the store's row_start and row index (integers) and its NZ slots (column,
+  // link: integers; value: real).
+  const double n = static_cast<double>(s.n_equations);
+  const double nz = static_cast<double>(s.NZ > 0 ? s.NZ : 0);
+  rt::require_memory(n * (2.0 * 8.0 + 2.0 * 4.0) + 4.0 * (2.0 * n + 1.0) + 16.0 * nz);
 
   s.rhs.assign(s.n_equations, 0.0);
   num::sparse_allocate(s.equation_store, s.n_equations, s.NZ);

@@ -179,6 +179,20 @@ struct run_state {
   std::int64_t n_terms = 0;
   rt::vec1<std::int32_t> term_slot;     // (n_terms)
   bool terms_recorded = false;
+
+  // Shared inverses of families with equal residual structure (family_classes.hpp), formed on
+  // the first round. family_class(f) is the class of block f, 0 when block f is inverted on its
+  // own. Class c's n x n matrices start at class_start(c) in class_rinv (at current_p_par) and,
+  // one per grid point g, at class_start(c) x n_grid_points + (g - 1) n n in class_grid_rinv.
+  bool share_family_inverses = true;
+  std::int32_t n_classes = 0;
+  rt::vec1<std::int32_t> family_class;       // (n_families)
+  rt::vec1<std::int32_t> class_family;       // (n_classes): the first family of the class
+  rt::vec1<std::int64_t> class_start;        // (n_classes + 1)
+  rt::vec1<double> class_rinv;
+  rt::vec1<double> class_grid_rinv;
+  rt::vec1<double> class_grid_log_det;       // (n_classes x n_grid_points): (c - 1) ng + g
+  rt::vec1<std::int32_t> class_grid_fail;    // (n_classes): first grid point of rank < n, or 0
 };
 
 }  // namespace ro

@@ -14,6 +14,7 @@
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_ro/data_prep.hpp"
+#include "zumek_ro/family_classes.hpp"
 #include "zumek_ro/family_terms.hpp"
 
 namespace ro {
@@ -28,8 +29,8 @@ namespace {
 // Step 1 to 4 of a block's rebuild: its matrices at p, the residual matrix I + p x links and
 // RINV, the generalised inverse of an ordinary family (rank not tested) or the copy of the
 // matrix in the rest group. Round 1 renumbers the block's equations first.
-void rebuild_family_matrices(run_state& s, family_block& b, bool rest, std::int32_t ROUND,
-                             double p) {
+void rebuild_family_matrices(run_state& s, std::int32_t f, family_block& b, bool rest,
+                             std::int32_t ROUND, double p) {
   const std::int32_t n = b.n_records;
   const std::int32_t ne = s.n_effects;
   if (ROUND == 1) {
@@ -57,11 +58,12 @@ void rebuild_family_matrices(run_state& s, family_block& b, bool rest, std::int3
   double* R = b.residual_matrix.data();
   double* W = b.RINV.data();
   const std::int64_t nn = static_cast<std::int64_t>(n) * n;
-  for (std::int64_t k = 0; k < nn; ++k) R[k] = 0.0;
-  for (std::int32_t i = 1; i <= n; ++i) b.residual_matrix(i, i) = 1.0;
-  for (std::int32_t l = 1; l <= b.n_links; ++l) {
-    b.residual_matrix(b.link_first(l), b.link_second(l)) = p;
-    b.residual_matrix(b.link_second(l), b.link_first(l)) = p;
+  fill_residual_matrix(b, p, R);
+  const std::int32_t c = class_of(s, f);
+  if (c > 0) {   // inverted once for the whole class, this round
+    const double* C = s.class_rinv.data() + s.class_start(c);
+    for (std::int64_t k = 0; k < nn; ++k) W[k] = C[k];
+    return;
   }
   for (std::int64_t k = 0; k < nn; ++k) W[k] = R[k];
   if (n > 0) {
@@ -135,6 +137,7 @@ void size_round_work(run_state& s) {
     if (b.link_row_start.size() != static_cast<std::int64_t>(b.n_records) + 1)
       find_linked_pairs(b, ne);
   }
+  form_family_classes(s);
   s.round_work_sized = true;
 }
 
@@ -164,18 +167,21 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
 
   for (std::int32_t q = 1; q <= s.n_equations; ++q) rhs(q) = 0.0;
   s.residual_ss = 0.0;
+  invert_classes(s, p);
   auto add_rhs = [&rhs](std::int32_t a, double x) { rhs(a) = rhs(a) + x; };
 
   if (!record) {
     // Replay: the finished structure stands from the recording round; only values change.
     std::int64_t t = 0;
     const std::int64_t n_terms = s.n_terms;
-    std::int32_t* slot = s.term_slot.data() - 1;   // slot[t], t = 1 .. n_terms
-    double* value = D.value.data() - 1;            // value[k], k = 1 .. NZ
+    // slot[t], t = 1 .. n_terms; value[k], k = 1 .. NZ. With no record at all both are
+    // empty, their storage null, and not one term is replayed: offset no null pointer.
+    std::int32_t* slot = s.term_slot.size() > 0 ? s.term_slot.data() - 1 : nullptr;
+    double* value = D.value.size() > 0 ? D.value.data() - 1 : nullptr;
     for (std::int32_t f = 1; f <= nf; ++f) {
       family_block& b = s.family[static_cast<std::size_t>(f - 1)];
       const bool rest = f == nf;
-      rebuild_family_matrices(s, b, rest, ROUND, p);
+      rebuild_family_matrices(s, f, b, rest, ROUND, p);
       for_each_family_term(
           b, ne,
           [&](std::int32_t, std::int32_t, double x) {
@@ -202,7 +208,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const bool rest = f == nf;
-    rebuild_family_matrices(s, b, rest, ROUND, p);
+    rebuild_family_matrices(s, f, b, rest, ROUND, p);
     for_each_family_term(
         b, ne,
         [&](std::int32_t a, std::int32_t c, double x) {

@@ -40,6 +40,32 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
     if (s.effect_offset(j + k - 1) + static_cast<std::int64_t>(len > 0 ? len : 0) > s.n_equations)
       stop_dimensions();  // a member's slice would run past the last equation
 
+  if (typo == 2 && corr == 2) {
+    // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
+    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
+    const double* u = s.sample.data() + s.effect_offset(j);       // u[i - 1] is member 1's u(i)
+    const double* v = s.sample.data() + s.effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
+    double q11 = 0.0, q12 = 0.0, q22 = 0.0;
+    for (std::int32_t i = 1; i <= A.order; ++i)
+      for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
+        const std::int32_t c = A.column(k);
+        const double x = A.value(k);
+        if (c == i) {
+          q11 = q11 + u[i - 1] * x * u[i - 1];
+          q12 = q12 + u[i - 1] * x * v[i - 1];
+          q22 = q22 + v[i - 1] * x * v[i - 1];
+        } else if (c > i) {
+          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
+          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
+          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
+        }
+      }
+    s.QFORM(j, 1, 1) = q11;
+    s.QFORM(j, 1, 2) = q12;
+    s.QFORM(j, 2, 1) = q12;
+    s.QFORM(j, 2, 2) = q22;
+    return;
+  }
   for (std::int32_t a = 1; a <= corr; ++a)
     for (std::int32_t b = a; b <= corr; ++b) {
       const double* u = s.sample.data() + s.effect_offset(j + a - 1);  // u[l - 1] is u(l)
@@ -95,11 +121,8 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     for (std::int32_t b = 1; b <= m; ++b)
       s.QFORM(j, a, b) = s.QFORM(j, a, b) + s.G0(j, a, b) * prior;
 
-  double w[4];
   std::int32_t rank = 0;
-  get_block(s.QFORM, j, w);
-  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
-  put_block(s.QFORM, j, w);
+  rank = num::invert_block(s.QFORM, j, m, 1.0E-12);
   if (rank < m) {
     stop_not_positive_definite_lines();
     rt::put(con, rt::fixed_line()
@@ -111,20 +134,12 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     rt::stop("", rt::exit_error);
   }
 
-  // chol_factor works on the block copied into a contiguous m x m matrix.
+  // chol_factor works on the block copied into a contiguous m x m matrix: the 2 x 2 block
+  // by columns for m = 2, its element (1, 1) alone for m = 1; the copy goes back afterwards.
   double c[4];
-  if (m == 2) {
-    c[0] = w[0]; c[1] = w[1]; c[2] = w[2]; c[3] = w[3];
-  } else {
-    c[0] = w[0];
-  }
+  get_block(s.QFORM, j, c);
   num::chol_factor(c, m, 1.0E-12, rank, s.packed_factor);   // its rank is not tested
-  if (m == 2) {
-    w[0] = c[0]; w[1] = c[1]; w[2] = c[2]; w[3] = c[3];
-  } else {
-    w[0] = c[0];
-  }
-  put_block(s.QFORM, j, w);
+  put_block(s.QFORM, j, c);
 
   const double df = s.AMAT.order + s.type2_prior_df;
   const std::int32_t packed_size = m * (m + 1) / 2;
@@ -136,9 +151,7 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
     for (std::int32_t b = a + 1; b <= m; ++b) s.G(j, a, b) = s.G(j, b, a);
 
   // NEWG: the new block is the inverse of the draw.
-  get_block(s.G, j, w);
-  num::sym_ginverse(w, m, 2, 1.0E-12, rank);
-  put_block(s.G, j, w);
+  rank = num::invert_block(s.G, j, m, 1.0E-12);
   if (rank < m) {
     stop_not_positive_definite_lines();
     rt::put(con, rt::fixed_line()

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "numeric/covariance_blocks.hpp"
+#include "numeric/equation_coding.hpp"
 #include "numeric/pedigree.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -18,45 +20,6 @@ namespace {
 
 constexpr double pivot_tolerance = 1.0E-12;
 
-// Adds x at (I, J) of a store in linked form; 701 and 702 end the run after SBSIJ's message.
-inline void add_entry(num::sparse_store& store, std::int32_t I, std::int32_t J, double x,
-                      std::int32_t& IER) {
-  num::SBSIJ(store, I, J, x, 5, 0, rt::console(), IER);
-  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
-}
-
-// First equation of every effect in the full numbering (1 + NLEV of the effects before it).
-rt::vec1<std::int32_t> first_equations(const run_state& s) {
-  rt::vec1<std::int32_t> first(s.n_effects);
-  std::int32_t f = 1;
-  for (std::int32_t k = 1; k <= s.n_effects; ++k) {
-    first(k) = f;
-    f += s.NLEV(k);
-  }
-  return first;
-}
-
-[[noreturn]] void stop_level_out_of_range(const run_state& s, std::int32_t record,
-                                          std::int32_t i, const char* what, double value) {
-  rt::text_out& con = rt::console();
-  rt::write(con, {});
-  rt::write(con, {"FATAL ERROR IN RECORD", record, "OF DAT1.sal, EFFECT", i});
-  rt::write(con, {what, " OUT OF RANGE 1 TO NLEV =", s.NLEV(i)});
-  rt::write(con, {"VALUE:", value});
-  rt::write(con, {});
-  rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
-}
-
-// Equation of the level that x = (level - 1) + f selects, truncated; a level outside
-// 1 .. NLEV(i) (a value between 0 and 1 included) stops the run instead of landing in the
-// equations of another effect.
-inline std::int32_t level_equation(const run_state& s, std::int32_t record, std::int32_t i,
-                                   std::int32_t f, double x, const char* what, double value) {
-  if (!(x >= static_cast<double>(f) && x < static_cast<double>(f) + s.NLEV(i)))
-    stop_level_out_of_range(s, record, i, what, value);
-  return static_cast<std::int32_t>(x);
-}
-
 // Turns the record's values into equation numbers and coefficients, effect by effect.
 void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t record) {
   const std::int32_t n = s.n_effects;
@@ -68,10 +31,11 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
         s.equation(i) = 0;
       } else if (v > 0.0) {
         s.coefficient(i) = 1.0;
-        s.equation(i) = level_equation(s, record, i, f, v - 1.0 + f, "CLASS LEVEL", v);
+        s.equation(i) = num::level_equation(record, i, f, s.NLEV(i), v - 1.0 + f, "CLASS LEVEL", v);
       } else {
         s.coefficient(i) = -1.0;
-        s.equation(i) = level_equation(s, record, i, f, 0 - (v + 1.0) + f, "CLASS LEVEL", v);
+        s.equation(i) = num::level_equation(
+            record, i, f, s.NLEV(i), 0 - (v + 1.0) + f, "CLASS LEVEL", v);
       }
     } else if (s.fixed_effect_type(i) == 1) {  // covariate, maybe nested in a class effect
       s.coefficient(i) = v;
@@ -85,7 +49,8 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
           rt::stop("", rt::exit_error);
         }
         const double level = s.record_value(nest);
-        s.equation(i) = level_equation(s, record, i, f, level - 1.0 + f, "NESTING LEVEL", level);
+        s.equation(i) = num::level_equation(
+            record, i, f, s.NLEV(i), level - 1.0 + f, "NESTING LEVEL", level);
       }
     } else {
       rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
@@ -108,38 +73,12 @@ void add_record_terms(run_state& s, double observation) {
       if (ek == 0) continue;
       const double t = (s.coefficient(i) / s.S2E0) * s.coefficient(k);
       s.WW.entry_value = t;
-      add_entry(s.WW, ei, ek, s.WW.entry_value, s.IER);
-      if (ei <= ek) add_entry(s.equation_store, ei, ek, t, s.IER);
+      num::add_entry(s.WW, ei, ek, s.WW.entry_value, s.IER);
+      if (ei <= ek) num::add_entry(s.equation_store, ei, ek, t, s.IER);
     }
     const double u = (observation * s.coefficient(i)) / s.S2E0;
     s.rhs(ei) += u;
     s.data_rhs(ei) += u;
-  }
-}
-
-// g_inverse := G0, then block k inverted in place; a block that is not positive definite
-// ends the run.
-void invert_starting_block(run_state& s, std::int32_t k) {
-  s.g_inverse = s.G0;
-  double w[4] = {s.g_inverse(k, 1, 1), s.g_inverse(k, 2, 1), s.g_inverse(k, 1, 2),
-                 s.g_inverse(k, 2, 2)};
-  std::int32_t rank = 0;
-  num::sym_ginverse(w, s.CORR(k), 2, pivot_tolerance, rank);
-  s.g_inverse(k, 1, 1) = w[0];
-  s.g_inverse(k, 2, 1) = w[1];
-  s.g_inverse(k, 1, 2) = w[2];
-  s.g_inverse(k, 2, 2) = w[3];
-  if (rank < s.CORR(k)) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A(" FATAL ERROR: MATRIX G0(", 24)
-                     .I(k, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {});
-    rt::stop("", rt::exit_error);
   }
 }
 
@@ -156,7 +95,7 @@ void add_family_terms(run_state& s, std::int32_t k, const rt::vec1<std::int32_t>
         fb.residual_matrix(l) = 1.0;
         fb.residual_matrix(l) = fb.dam_link_matrix(l) * s.p_PAR + fb.residual_matrix(l);
         fb.RINV(l) = 1.0;
-        add_entry(s.equation_store, b + l - 1, b + l - 1, g11 * fb.RINV(l), s.IER);
+        num::add_entry(s.equation_store, b + l - 1, b + l - 1, g11 * fb.RINV(l), s.IER);
       }
     } else if (n > 0) {
       rt::col_view r = dense(fb.residual_matrix, n);
@@ -169,20 +108,14 @@ void add_family_terms(run_state& s, std::int32_t k, const rt::vec1<std::int32_t>
       std::int32_t rank = 0;
       num::sym_ginverse(fb.RINV.data(), n, n, pivot_tolerance, rank);
       if (rank < n) {
-        rt::text_out& con = rt::console();
-        rt::write(con, {});
-        rt::write(con, {"-----------"});
-        rt::put(con, rt::fixed_line()
-                         .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                         .I(g, 3)
-                         .A(" IS NOT POSITIVE DEFINITE.", 27));
-        rt::write(con, {"-----------"});
-        rt::write(con, {});
-        rt::stop("", rt::exit_error);
+        rt::stop_framed(rt::fixed_line()
+                            .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                            .I(g, 3)
+                            .A(" IS NOT POSITIVE DEFINITE.", 27));
       }
       for (std::int32_t l = 1; l <= n; ++l)
         for (std::int32_t m = l; m <= n; ++m)
-          add_entry(s.equation_store, b + l - 1, b + m - 1, g11 * rinv(l, m), s.IER);
+          num::add_entry(s.equation_store, b + l - 1, b + m - 1, g11 * rinv(l, m), s.IER);
     }
     b += n;
   }
@@ -195,7 +128,7 @@ void add_data_contributions(run_state& s) {
   rt::write(con, {"STEP 2. FIXED EFFECTS CONTRIBUTIONS."});
   rt::write(con, {});
 
-  const rt::vec1<std::int32_t> first = first_equations(s);
+  const rt::vec1<std::int32_t> first = num::first_equations(s.n_effects, s.NLEV);
   const std::int32_t n = s.n_effects;
   const std::span<double> values(s.record_value.data(), static_cast<std::size_t>(n));
   double observation = 0.0;
@@ -232,11 +165,11 @@ void add_random_effect_terms(run_state& s) {
   rt::write(con, {"STEP 3. RANDOM EFFECTS CONTRIBUTIONS."});
   rt::write(con, {});
 
-  const rt::vec1<std::int32_t> first = first_equations(s);
+  const rt::vec1<std::int32_t> first = num::first_equations(s.n_effects, s.NLEV);
   bool relationship_filled = false;
   for (std::int32_t k = 1; k <= s.n_effects; ++k) {
     if (s.CORR(k) == 0) continue;
-    invert_starting_block(s, k);
+    num::invert_starting_block(s.g_inverse, s.G0, k, s.CORR(k));
     switch (s.TYPO(k)) {
       case 0:
         break;
@@ -244,7 +177,7 @@ void add_random_effect_terms(run_state& s) {
         if (s.in_model(k) != 0) {
           const double g11 = s.g_inverse(k, 1, 1);
           for (std::int32_t e = first(k); e <= first(k) + s.NLEV(k) - 1; ++e)
-            add_entry(s.equation_store, e, e, g11, s.IER);
+            num::add_entry(s.equation_store, e, e, g11, s.IER);
         }
         break;
       case 2: {

@@ -7,6 +7,7 @@
 #include "numeric/sym_ginverse.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
+#include "zumek_tav/family_classes.hpp"
 #include "zumek_tav/run_state.hpp"
 
 namespace tav {
@@ -53,12 +54,24 @@ void grid_pass(run_state& s) {
   }
   std::int32_t offset = type3_offset(s);
   check_type3_extent(s, offset);
+  invert_classes_on_grid(s);
 
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
     tav::family_block& fb = s.family_block(f);
     const std::int32_t n = fb.n_records;
     const double* u = s.sample.data() + offset;
-    if (f < s.n_families) {
+    const std::int32_t c = f < s.n_families ? class_of(s, f) : 0;
+    if (c > 0) {
+      // The class's inverses: the same numbers this family's own inversion would give.
+      if (w.grid_fail(c) > 0) num::stop_family_not_positive_definite(f, w.grid_fail(c));
+      const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+      for (std::int32_t g = 1; g <= ng; ++g) {
+        w.family_log_det(g) = w.grid_log_det(static_cast<std::int64_t>(c - 1) * ng + g);
+        add_family_quadratic_form(w.grid_rinv.data() + w.class_start(c) * ng + (g - 1) * nn, n,
+                                  u, false, w.log_likelihood(g));
+        w.log_det_sum(g) = w.log_det_sum(g) + w.family_log_det(g);
+      }
+    } else if (f < s.n_families) {
       const rt::col_view link{fb.dam_link_matrix.data(), n};
       const rt::col_view resid{fb.residual_matrix.data(), n};
       const rt::col_view rinv{fb.RINV.data(), n};

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "numeric/sparse_store.hpp"
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_tav/file_prep.hpp"
@@ -24,10 +25,13 @@ namespace {
   rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
 }
 
-// True when bytes can be obtained now; the space is given back at once. Lets a store that is
-// too large for memory stop with the program's own message instead of the run-time error.
+// True when bytes can be obtained now: they fit under what all arrays may hold together (a
+// request the system grants is not yet memory, the pages come when first written), and the
+// system grants them; the space is given back at once. Lets a store that is too large for
+// memory stop with the program's own message instead of the run-time error.
 bool can_allocate(std::int64_t bytes) {
   if (bytes <= 0) return true;
+  if (bytes > rt::memory_limit() - rt::memory_held()) return false;
   if (static_cast<std::uint64_t>(bytes) > std::numeric_limits<std::size_t>::max()) return false;
   std::unique_ptr<char[]> probe(new (std::nothrow) char[static_cast<std::size_t>(bytes)]);
   return probe != nullptr;
@@ -77,6 +81,15 @@ void initialize_run(run_state& s) {
   for (std::int32_t k = 1; k <= s.n_effects; ++k) s.n_equations += s.NLEV(k);
   const std::int32_t n = s.n_equations;
   const std::int32_t m = s.n_effects;
+
+  // The equation-length arrays and the equation store come one after another and each is
+  // zero-filled as it comes: ask for the whole group first, so that a model too large for
+  // memory ends the run before any of it is written. rhs, solution, data_rhs (reals),
+  // dropped, shift (integers); the store's row_start, its row index (integers) and its NZ
+  // slots (column, link: integers; value: real); the per-effect work arrays.
+  rt::require_memory(static_cast<double>(n) * (3.0 * 8.0 + 2.0 * 4.0) +
+                     static_cast<double>(store_bytes(n, s.NZ, std::int64_t{n})) +
+                     static_cast<double>(m) * (8.0 + 4.0 + 4.0 + 8.0));
 
   s.rhs.assign(n, 0.0);
   s.record_value.assign(m, 0.0);

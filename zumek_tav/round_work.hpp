@@ -25,6 +25,20 @@ struct round_work {
   double type2_df_first = 0.0;
   double type2_df_second = 0.0;
 
+  // Shared inverses of families with equal link structure (family_classes.hpp), formed once.
+  // family_class(f) is the class of family f, 0 when it is inverted on its own. Class c's
+  // n x n matrices start at class_start(c) in rinv_at_p and, one per grid point g, at
+  // class_start(c) x n_grid_points + (g - 1) n n in grid_rinv.
+  std::int32_t n_classes = 0;
+  rt::vec1<std::int32_t> family_class;  // n_families
+  rt::vec1<std::int32_t> class_family;  // n_classes: the first family of the class
+  rt::vec1<std::int64_t> class_start;   // n_classes + 1
+  rt::vec1<double> rinv_at_p;
+  rt::vec1<std::int32_t> fail_at_p;     // n_classes: 1 when the inverse at p lost rank
+  rt::vec1<double> grid_rinv;
+  rt::vec1<double> grid_log_det;        // n_classes x n_grid_points: (c - 1) ng + g
+  rt::vec1<std::int32_t> grid_fail;     // n_classes: first grid point of rank below n, or 0
+
   bool sized = false;
 };
 

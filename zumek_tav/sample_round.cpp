@@ -7,6 +7,7 @@
 #include "numeric/random_variates.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
+#include "zumek_tav/family_classes.hpp"
 #include "zumek_tav/grid_draw.hpp"
 #include "zumek_tav/run_state.hpp"
 
@@ -39,6 +40,7 @@ void size_round_work(run_state& s) {
   w.block_ginv_row.resize(ne, 2, 1);
   w.effect_offset.assign(ne + 1, 0);
   w.type2_prior_scale.resize(2, 2, 1);
+  form_family_classes(s);
   w.sized = true;
 }
 

@@ -1,46 +1,13 @@
 // STEP 6: the sampling rounds, started from the solution of the equations.
 #include <cstdint>
 
-#include "numeric/sym_ginverse.hpp"
+#include "numeric/covariance_blocks.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_tav/sample_round.hpp"
 #include "zumek_tav/steps.hpp"
 
 namespace tav {
-
-namespace {
-
-// g_inverse := G, every correlated block inverted in place; a block that lost positive
-// definiteness ends the run.
-void invert_current_blocks(run_state& s) {
-  s.g_inverse = s.G;
-  for (std::int32_t k = 1; k <= s.n_effects; ++k) {
-    if (s.CORR(k) == 0) continue;
-    double w[4] = {s.g_inverse(k, 1, 1), s.g_inverse(k, 2, 1), s.g_inverse(k, 1, 2),
-                   s.g_inverse(k, 2, 2)};
-    std::int32_t rank = 0;
-    num::sym_ginverse(w, s.CORR(k), 2, 1.0E-12, rank);
-    s.g_inverse(k, 1, 1) = w[0];
-    s.g_inverse(k, 2, 1) = w[1];
-    s.g_inverse(k, 1, 2) = w[2];
-    s.g_inverse(k, 2, 2) = w[3];
-    if (rank < s.CORR(k)) {
-      rt::text_out& con = rt::console();
-      rt::write(con, {});
-      rt::write(con, {"-----------"});
-      rt::put(con, rt::fixed_line()
-                       .A("FATAL ERROR: MATRIX G(", 23)
-                       .I(k, 1)
-                       .A(") IS NOT POSITIVE DEFINITE.", 27));
-      rt::write(con, {"-----------"});
-      rt::write(con, {});
-      rt::stop("", rt::exit_error);
-    }
-  }
-}
-
-}  // namespace
 
 void run_sampling(run_state& s) {
   s.sample.assign(s.n_equations, 0.0);
@@ -50,7 +17,7 @@ void run_sampling(run_state& s) {
 
   for (s.ROUND = 1; s.ROUND <= s.n_rounds; ++s.ROUND) {
     rt::put(rt::console(), rt::fixed_line().I(s.ROUND, 9).X(2).A("TH ITERATION", 12));
-    invert_current_blocks(s);
+    num::invert_current_blocks(s.g_inverse, s.G, s.n_effects, s.CORR);
     sample_round(s, s.ROUND);
   }
 

@@ -7,6 +7,7 @@
 #include "numeric/sym_ginverse.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
+#include "zumek_tav/family_classes.hpp"
 #include "zumek_tav/grid_draw.hpp"
 #include "zumek_tav/run_state.hpp"
 #include "zumek_tav/sample_round.hpp"
@@ -40,6 +41,7 @@ double rebuild_family_matrices(run_state& s) {
 
   rt::text_out& con = rt::console();
   const double p = s.current_p_par;
+  invert_classes(s, p);
   double type3_quadratic_sum = 0.0;
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
     tav::family_block& fb = s.family_block(f);
@@ -49,13 +51,23 @@ double rebuild_family_matrices(run_state& s) {
       const rt::col_view resid = dense(fb.residual_matrix, n);
       const rt::col_view rinv = dense(fb.RINV, n);
       const rt::col_view link{fb.dam_link_matrix.data(), n};
-      for (std::int32_t c = 1; c <= n; ++c)
-        for (std::int32_t r = 1; r <= n; ++r) {
-          resid(r, c) = (r == c ? 1.0 : 0.0) + p * link(r, c);
-          rinv(r, c) = resid(r, c);
-        }
       std::int32_t rank = 0;
-      num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank);
+      const std::int32_t cls = class_of(s, f);
+      if (cls > 0) {
+        // The class's inverse at p: the same numbers this family's own inversion would give.
+        fill_residual_matrix(fb, p, fb.residual_matrix.data());
+        const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+        const double* C = s.round.rinv_at_p.data() + s.round.class_start(cls);
+        for (std::int64_t k = 0; k < nn; ++k) fb.RINV.data()[k] = C[k];
+        rank = s.round.fail_at_p(cls) ? n - 1 : n;
+      } else {
+        for (std::int32_t c = 1; c <= n; ++c)
+          for (std::int32_t r = 1; r <= n; ++r) {
+            resid(r, c) = (r == c ? 1.0 : 0.0) + p * link(r, c);
+            rinv(r, c) = resid(r, c);
+          }
+        num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank);
+      }
       if (rank < n) {
         rt::write(con, {""});
         rt::write(con, {"-----------"});
@@ -98,6 +110,32 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
       stop_bilinear_dimensions();  // a member's slice would run past the last equation
 
   const num::sparse_store& A = s.GMAT;
+  if (typo == 2 && corr == 2) {
+    // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
+    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
+    const double* u = s.sample.data() + w.effect_offset(j);       // u[i - 1] is member 1's u(i)
+    const double* v = s.sample.data() + w.effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
+    double q11 = 0.0, q12 = 0.0, q22 = 0.0;
+    for (std::int32_t i = 1; i <= A.order; ++i)
+      for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
+        const std::int32_t c = A.column(k);
+        const double x = A.value(k);
+        if (c == i) {
+          q11 = q11 + u[i - 1] * x * u[i - 1];
+          q12 = q12 + u[i - 1] * x * v[i - 1];
+          q22 = q22 + v[i - 1] * x * v[i - 1];
+        } else if (c > i) {
+          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
+          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
+          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
+        }
+      }
+    w.QFORM(j, 1, 1) = q11;
+    w.QFORM(j, 1, 2) = q12;
+    w.QFORM(j, 2, 1) = q12;
+    w.QFORM(j, 2, 2) = q22;
+    return;
+  }
   for (std::int32_t a = 1; a <= corr; ++a)
     for (std::int32_t b = a; b <= corr; ++b) {
       const double* u = s.sample.data() + w.effect_offset(j + a - 1);  // u[l - 1] is u(l)
@@ -157,15 +195,7 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
   for (std::int32_t b = 1; b <= 2; ++b)
     for (std::int32_t a = 1; a <= 2; ++a)
       for (std::int32_t e = 1; e <= ne; ++e) s.g_draw_inverse(e, a, b) = s.G(e, a, b);
-  double block[4] = {s.g_draw_inverse(j, 1, 1), s.g_draw_inverse(j, 2, 1),
-                     s.g_draw_inverse(j, 1, 2), s.g_draw_inverse(j, 2, 2)};
-  std::int32_t rank = 0;
-  num::sym_ginverse(block, corr, 2, 1.0E-12, rank);
-  s.g_draw_inverse(j, 1, 1) = block[0];
-  s.g_draw_inverse(j, 2, 1) = block[1];
-  s.g_draw_inverse(j, 1, 2) = block[2];
-  s.g_draw_inverse(j, 2, 2) = block[3];
-  if (rank < corr) {
+  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr) {
     rt::text_out& con = rt::console();
     rt::write(con, {""});
     rt::write(con, {"-----------"});

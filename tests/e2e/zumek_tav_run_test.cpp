@@ -234,3 +234,29 @@ TEST(ZumekTavRun, ExampleInputSetRuns) {
   for (char c : read_file(dir / "CVC_CHAIN.txt")) n += c == '\n';
   EXPECT_EQ(n, 200u);
 }
+
+// STEP 2 reports every thousandth record in (I9,2X,A12), then the count in free form.
+TEST(ZumekTavRun, ProgressLineEveryThousandRecords) {
+  const auto dir = scratch_dir("tav_progress");
+  auto lines = tav_small_model::param_lines();
+  lines[17] = "400000      NZ";
+  lines[19] = "2000        NRDF";
+  lines[27] = "3 4 3 1 4 2000 12 12  NLEV";
+  std::string dat;
+  for (int r = 1; r <= 2000; ++r)  // no family heads: every record in the rest group
+    dat += std::to_string(r % 2 == 0 ? 1 : 3) + " " + std::to_string(r % 4) + " 1.0 " +
+           std::to_string(r % 7) + ".5 " + std::to_string(1 + r % 3) + " " +
+           std::to_string(1 + r % 12) + " 0 " + std::to_string(10 + r % 5) + ".25\n";
+  tav_small_model::write_inputs(dir, lines, dat);
+  const run_result r = run_in(dir, ZUMEK_TAV_BIN);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(crlf(" STEP 2. FIXED EFFECTS CONTRIBUTIONS.\n \n"
+                            "     1000  RECORDS READ\n"
+                            "     2000  RECORDS READ\n"
+                            " \n"
+                            " RECORDS IN DATA FILE:        2000\n"
+                            " \n"
+                            " ***\n")),
+            std::string::npos)
+      << r.out;
+}

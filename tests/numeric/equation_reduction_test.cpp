@@ -149,3 +149,22 @@ TEST(ExpandSolutionDeath, MismatchStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// Linked heads: a positive head is a row that received entries; -e is the untouched row e.
+TEST(FlagEmptyEquations, MarksUntouchedRowsCountsThemAndLowersTheirEffectsLevels) {
+  const rt::vec1<std::int32_t> NLEV = vec<std::int32_t>({2, 3, 1});
+  const rt::vec1<std::int32_t> heads = vec<std::int32_t>({5, -2, -3, 9, -5, 0, -7});
+  rt::vec1<std::int32_t> remaining(3), dropped(6), shift(6);
+  for (std::int64_t e = 1; e <= 6; ++e) dropped(e) = 7;  // overwritten for every equation
+  EXPECT_EQ(num::flag_empty_equations(3, NLEV, heads, remaining, dropped, shift), 4);
+  EXPECT_EQ(std::vector<std::int32_t>(dropped.begin(), dropped.end()),
+            (std::vector<std::int32_t>{0, 1, 1, 0, 1, 1}));
+  EXPECT_EQ(std::vector<std::int32_t>(shift.begin(), shift.end()),
+            (std::vector<std::int32_t>{0, 1, 2, 2, 3, 4}));
+  EXPECT_EQ(std::vector<std::int32_t>(remaining.begin(), remaining.end()),
+            (std::vector<std::int32_t>{1, 1, 0}));
+}
+
+}  // namespace

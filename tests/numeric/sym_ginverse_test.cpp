@@ -185,3 +185,31 @@ TEST(SymGinverse, RandomPositiveDefiniteTimesInverseIsIdentity) {
 }
 
 }  // namespace
+
+// A block of a (n_effects, 2, 2) array: only slice k changes; order 1 leaves the second row
+// and column of the slice alone.
+TEST(SymGinverseBlock, InvertsOneSliceInPlace) {
+  rt::vec3<double> g;
+  g.resize(3, 2, 2, 0.0);
+  for (int e = 1; e <= 3; ++e) {
+    g(e, 1, 1) = 4.0 + e;
+    g(e, 2, 1) = g(e, 1, 2) = 1.0;
+    g(e, 2, 2) = 3.0;
+  }
+  EXPECT_EQ(num::invert_block(g, 2, 2, 1.0E-12), 2);
+  const double det = 6.0 * 3.0 - 1.0;
+  EXPECT_NEAR(g(2, 1, 1), 3.0 / det, 1e-15);
+  EXPECT_NEAR(g(2, 2, 2), 6.0 / det, 1e-15);
+  EXPECT_NEAR(g(2, 1, 2), -1.0 / det, 1e-15);
+  EXPECT_EQ(g(2, 2, 1), g(2, 1, 2));
+  EXPECT_EQ(g(1, 1, 1), 5.0);
+  EXPECT_EQ(g(3, 2, 2), 3.0);
+
+  EXPECT_EQ(num::invert_block(g, 3, 1, 1.0E-12), 1);
+  EXPECT_NEAR(g(3, 1, 1), 1.0 / 7.0, 1e-15);
+  EXPECT_EQ(g(3, 1, 2), 1.0);
+  EXPECT_EQ(g(3, 2, 2), 3.0);
+
+  g(1, 2, 2) = 1.0 / 5.0;  // 5 x 0.2 - 1 x 1 = 0: singular
+  EXPECT_LT(num::invert_block(g, 1, 2, 1.0E-12), 2);
+}

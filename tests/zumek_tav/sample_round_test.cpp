@@ -17,6 +17,7 @@
 #include "tests/support/e2e.hpp"
 #include "zumek_tav/grid_draw.hpp"
 #include "zumek_tav/run_state.hpp"
+#include "zumek_tav/steps.hpp"
 
 namespace {
 
@@ -466,7 +467,78 @@ TEST(SampleRoundGridDeathTest, FamilyMatrixMessageText) {
       },
       testing::ExitedWithCode(1),
       "^ \r\n -----------\r\n FATAL ERROR: RINV FOR FAMILY   1, GRIDD 1, IS NOT POSITIVE "
-      "DEFINITE\.\r\n -----------\r\n \r\n$");
+      "DEFINITE\\.\r\n -----------\r\n \r\n$");
+}
+
+// The console lines of the stops of the variance draws and of the per-round inversion of G.
+// Standard output goes to the standard error stream inside each death test, so that the
+// whole text (console lines, then the stop text) can be matched.
+TEST(SampleRoundMessagesDeathTest, FamilyMatrixOfTheVarianceDrawsHasTwoBlanksBeforeIs) {
+  tav::run_state s;
+  make_state(s);
+  set_priors(s);
+  s.current_p_par = 1.0;
+  tav::size_round_work(s);
+  tav::build_block_bookkeeping(s);
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        dup2(2, 1);
+        tav::draw_variances(s, 1);
+      },
+      testing::ExitedWithCode(1),
+      "^ \r\n -----------\r\n FATAL ERROR: RINV FOR FAMILY   1  IS NOT POSITIVE DEFINITE\\.\r\n"
+      " -----------\r\n \r\n$");
+}
+
+TEST(SampleRoundMessagesDeathTest, SingularDrawnBlockNamesEffectAndRound) {
+  tav::run_state s;
+  make_state(s);
+  set_priors(s);
+  // A prior of rank 1 and zero pedigree values: the conditional scale is exactly 0, the
+  // drawn block is g11 x [1 1; 1 1].
+  s.G0(4, 1, 1) = s.G0(4, 1, 2) = s.G0(4, 2, 1) = s.G0(4, 2, 2) = 1.0;
+  for (int i = 9; i <= 14; ++i) s.sample(i) = 0.0;
+  tav::size_round_work(s);
+  tav::build_block_bookkeeping(s);
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        dup2(2, 1);
+        tav::draw_variances(s, 1);
+      },
+      testing::ExitedWithCode(1),
+      "^ \r\n -----------\r\n    FATAL ERROR: MATRIX G\\( 4\\) IS NOT POSITIVE DEFINITE\\.\r\n"
+      "       ROUND:      1\r\n -----------\r\n \r\n$");
+}
+
+TEST(SampleRoundMessagesDeathTest, BlockOnAFixedEffectStops) {
+  tav::run_state s;
+  make_state(s);
+  set_priors(s);
+  s.TYPO(2) = 0;  // CORR(2) = 1
+  tav::size_round_work(s);
+  tav::build_block_bookkeeping(s);
+  EXPECT_EXIT(tav::draw_variances(s, 1), testing::ExitedWithCode(1),
+              "^BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION\r\n$");
+}
+
+TEST(SampleRoundMessagesDeathTest, SingularCurrentBlockStopsBeforeTheRound) {
+  tav::run_state s;
+  make_state(s);
+  set_priors(s);
+  s.G0(4, 1, 1) = s.G0(4, 1, 2) = s.G0(4, 2, 1) = s.G0(4, 2, 2) = 1.0;
+  s.solution.assign(n_eq, 0.0);
+  s.n_rounds = 3;
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        dup2(2, 1);
+        tav::run_sampling(s);
+      },
+      testing::ExitedWithCode(1),
+      "^        1  TH ITERATION\r\n \r\n -----------\r\n"
+      " FATAL ERROR: MATRIX G\\(4\\) IS NOT POSITIVE DEFINITE\\.\r\n -----------\r\n \r\n$");
 }
 
 }  // namespace
