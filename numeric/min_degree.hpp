@@ -33,8 +33,10 @@ struct md_work {
 // list reaches track_from cells are therefore tracked: they keep, for every node, how many of
 // their elements (and their own direct adjacency) contain it, so their degree is the number of
 // nodes with a positive count, and their list is purged through an index of its cells instead
-// of a walk. The order found is the same cell for cell as with the plain walks (literal = true),
-// which is kept as the reference.
+// of a walk. Walks of the other nodes skip elements whose boundary lies inside the new
+// element's (they add no node). The order found is the same cell for cell as with the plain
+// walks (literal = true), which is kept as the reference; a build with ZUMEK_LITERAL_ORDERING
+// makes ODRV use the plain walks.
 struct md_options {
   bool literal = false;               // plain walks for every node
   // A tracked node pays a few map look-ups per node of each new boundary it lies in, a walk one
