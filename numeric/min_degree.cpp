@@ -304,8 +304,8 @@ struct tracked_node {
 };
 
 struct md_tracker {
-  std::int32_t track_from = 128;
-  std::vector<std::int32_t> slot_of;          // node -> 1 + index in nodes, 0: not tracked
+  std::int32_t track_from = 1000;
+  rt::vec1<std::int32_t> slot_of;             // node -> 1 + index in nodes, 0: not tracked
   std::vector<tracked_node> nodes;
   std::vector<std::int32_t> free_slots;
   std::int32_t n_tracked = 0;
@@ -314,9 +314,14 @@ struct md_tracker {
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this purge
   std::vector<std::int32_t> found;
+  rt::vec1<std::int32_t> ext;                 // element -> |bnd(w) \ bnd(e)| for this step
+  rt::vec1<std::int32_t> ext_step;            // element -> step ext was computed in
+  std::vector<std::int32_t> seen;             // elements met by the boundary nodes
+  std::vector<std::int32_t> tracked_here;     // tracked nodes in e's boundary
+  std::int32_t step = 0;
 
   tracked_node* of(std::int32_t x) {
-    const std::int32_t s = slot_of[static_cast<std::size_t>(x)];
+    const std::int32_t s = slot_of(x);
     return s == 0 ? nullptr : &nodes[static_cast<std::size_t>(s - 1)];
   }
 };
@@ -341,11 +346,11 @@ void count_boundary(md_work& w, tracked_node& t, std::int32_t p, std::int32_t de
 }
 
 void untrack(md_tracker& tr, std::int32_t u) {
-  const std::int32_t s = tr.slot_of[static_cast<std::size_t>(u)];
+  const std::int32_t s = tr.slot_of(u);
   if (s == 0) return;
   tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
   t = tracked_node{};
-  tr.slot_of[static_cast<std::size_t>(u)] = 0;
+  tr.slot_of(u) = 0;
   tr.free_slots.push_back(s);
   --tr.n_tracked;
 }
@@ -360,7 +365,7 @@ void adopt(md_work& w, md_tracker& tr, std::int32_t u) {
     tr.nodes.emplace_back();
     s = static_cast<std::int32_t>(tr.nodes.size());
   }
-  tr.slot_of[static_cast<std::size_t>(u)] = s;
+  tr.slot_of(u) = s;
   ++tr.n_tracked;
   tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
   t.node = u;
@@ -419,7 +424,7 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
         const std::int32_t bmax = w.bucket_prev(vs);
         for (std::int32_t blp = 1; blp <= bmax; ++blp) {
           b = w.list_next(b);
-          if (tr.slot_of[static_cast<std::size_t>(w.list_node(b))] != 0)
+          if (tr.slot_of(w.list_node(b)) != 0)
             tr.found.push_back(w.list_node(b));
         }
         for (const std::int32_t x : tr.found) count_boundary(w, *tr.of(x), vs, -1);
@@ -554,6 +559,38 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
   std::int32_t T0 = tag(e) - w.bucket_prev(e);
   std::int32_t i = e;
   const std::int32_t ilpmax = w.bucket_prev(e);
+  // ext(w) = |bnd(w) \ bnd(e)| for every element w in the list of a boundary node: each
+  // boundary node whose list holds w takes one off |bnd(w)|. An element with ext(w) = 0 adds
+  // no node to any degree of this step, so the walks skip its boundary (every node there
+  // carries e's tag, so the walk would neither count nor tag).
+  ++tr.step;
+  tr.seen.clear();
+  tr.tracked_here.clear();
+  for (std::int32_t ilp = 1, c = e; ilp <= ilpmax; ++ilp) {
+    c = w.list_next(c);
+    const std::int32_t x = w.list_node(c);
+    if (tr.slot_of(x) != 0) {
+      tr.tracked_here.push_back(x);
+      continue;
+    }
+    for (std::int32_t s = w.list_next(w.list_next(x)); s != 0; s = w.list_next(s)) {
+      const std::int32_t vs = w.list_node(s);
+      if (w.bucket_next(vs) >= 0) break;   // the direct neighbours follow the elements
+      if (tr.ext_step(vs) != tr.step) {
+        tr.ext_step(vs) = tr.step;
+        tr.ext(vs) = w.bucket_prev(vs);
+        tr.seen.push_back(vs);
+      }
+      tr.ext(vs) -= 1;
+    }
+  }
+  for (const std::int32_t x : tr.tracked_here) {
+    tracked_node& t = *tr.of(x);
+    for (const std::int32_t vs : tr.seen) {
+      const track_entry* en = t.map.find(vs);
+      if (en != nullptr && en->cell != 0) tr.ext(vs) -= 1;
+    }
+  }
   for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
     i = w.list_next(i);
     const std::int32_t vi = w.list_node(i);
@@ -594,7 +631,7 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
             }
             outmatched = true;
             break;
-          } else {
+          } else if (tr.ext(vs) > 0) {
             std::int32_t b = vs;
             const std::int32_t blpmax = w.bucket_prev(vs);
             for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
@@ -630,7 +667,9 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   md_tracker tr;
   if (!options.literal) {
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
-    tr.slot_of.assign(static_cast<std::size_t>(n) + 1, 0);
+    tr.slot_of.assign(n, 0);
+    tr.ext.assign(n, 0);
+    tr.ext_step.assign(n, 0);
   }
   std::int64_t T = 0;
   std::int32_t k = 0;

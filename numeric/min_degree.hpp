@@ -33,11 +33,15 @@ struct md_work {
 // list reaches track_from cells are therefore tracked: they keep, for every node, how many of
 // their elements (and their own direct adjacency) contain it, so their degree is the number of
 // nodes with a positive count, and their list is purged through an index of its cells instead
-// of a walk. The order found is the same cell for cell as with the plain walks (literal = true),
-// which is kept as the reference.
+// of a walk. Walks of the other nodes skip elements whose boundary lies inside the new
+// element's (they add no node). The order found is the same cell for cell as with the plain
+// walks (literal = true), which is kept as the reference; a build with ZUMEK_LITERAL_ORDERING
+// makes ODRV use the plain walks.
 struct md_options {
   bool literal = false;               // plain walks for every node
-  std::int32_t track_from = 128;      // list length at which a node is tracked (>= 1)
+  // A tracked node pays a few map look-ups per node of each new boundary it lies in, a walk one
+  // step per cell of its list and of its elements' boundaries: only long lists gain.
+  std::int32_t track_from = 1000;     // list length at which a node is tracked (>= 1)
 };
 
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
