@@ -1,7 +1,6 @@
 // Classes of ordinary families with equal residual structure, and their inverses.
 #include "zumek_ro/family_classes.hpp"
 
-#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -13,9 +12,9 @@ void form_family_classes(run_state& s) {
   const std::int32_t nf = s.n_families;
   s.family_class.assign(nf > 0 ? nf : 0, 0);
   s.n_classes = 0;
-  // The literal path (every family inverted on its own) can be forced for comparison runs.
-  const char* literal = std::getenv("ZUMEK_LITERAL_ROUNDS");
-  if (literal != nullptr && literal[0] == '1') s.share_family_inverses = false;
+#ifdef ZUMEK_LITERAL_ROUNDS
+  s.share_family_inverses = false;   // comparison build: every family inverted on its own
+#endif
 
   // Key: the number of records followed by the linked pairs in their stored order.
   std::map<std::vector<std::int32_t>, std::int32_t> first_of;  // key -> first family

@@ -3,7 +3,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -16,8 +15,11 @@ void form_family_classes(run_state& s) {
   const std::int32_t nf = s.n_families;
   w.family_class.assign(nf > 0 ? nf : 0, 0);
   w.n_classes = 0;
-  const char* literal = std::getenv("ZUMEK_LITERAL_ROUNDS");
-  const bool share = !(literal != nullptr && literal[0] == '1');
+#ifdef ZUMEK_LITERAL_ROUNDS
+  const bool share = false;   // comparison build: every family inverted on its own
+#else
+  const bool share = true;
+#endif
 
   // Key: the number of records followed by the bits of every element of dam_link_matrix.
   std::map<std::vector<std::uint64_t>, std::int32_t> first_of;  // key -> first family

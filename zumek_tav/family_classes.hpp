@@ -12,7 +12,7 @@ namespace tav {
 
 // Fills the class fields of round_work. Only classes with two or more families are formed;
 // any other family keeps class 0 and is inverted on its own. Called once per run. The
-// environment setting ZUMEK_LITERAL_ROUNDS=1 leaves every family in class 0 (comparison runs).
+// comparison build (ZUMEK_LITERAL_ROUNDS defined) leaves every family in class 0.
 void form_family_classes(run_state& s);
 
 // The class of family f, 0 when it is inverted on its own (or the classes are not formed).
