@@ -2,6 +2,7 @@
 #include "numeric/solve_equations.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "numeric/sparse_solver.hpp"
 #include "runtime/process.hpp"
@@ -34,6 +35,23 @@ namespace {
   rt::stop("", rt::exit_error);
 }
 
+// The symbolic stage ran out of room for its column lists (6n + k), or had none at all
+// (10n + 1). Both mean only that the work space is too small for this factor.
+bool column_lists_short(std::int32_t n, std::int64_t FLAG) {
+  const std::int64_t N = n;
+  return (FLAG > 6 * N && FLAG <= 7 * N) || (n > 0 && FLAG == 10 * N + 1);
+}
+
+// The next work size to try for the symbolic stage: twice the last, at most as many cells
+// as 32-bit positions in the column lists can address (the lists begin at cell 3n + 2 and
+// the stage keeps two arrays of n cells behind them). Equal to work_size when it cannot grow.
+std::int64_t larger_work_size(std::int32_t n, std::int64_t work_size) {
+  const std::int64_t N = n;
+  const std::int64_t most = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 5 * N + 1;
+  const std::int64_t doubled = std::max<std::int64_t>(2 * work_size, 5 * N + 2);
+  return std::max(work_size, std::min(doubled, most));
+}
+
 }  // namespace
 
 void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<double>& rhs,
@@ -50,7 +68,7 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   permutation.assign(n, 0);
   inverse_permutation.assign(n, 0);
   int_work.assign(std::max<std::int64_t>(work_size, 0), 0);
-  real_work.assign(std::max<std::int64_t>(work_size, 0), 0.0);
+  real_work.release();   // sized once the symbolic factor is known
 
   solver_stages = 2;  // minimum-degree order, then reorder the upper triangle
   ODRV(n, a.row_start, a.column, a.value, permutation, inverse_permutation, work_size, int_work,
@@ -63,15 +81,25 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   // The symbolic factor first: the space the numeric factor needs is then known, and the
   // work arrays grow to it when the first estimate is short. Factor and solve follow.
   solver_stages = 4;
-  SDRV(n, permutation, inverse_permutation, a.row_start, a.column, a.value, rhs, solution,
-       work_size, int_work, real_work, spare_storage, solver_stages, FLAG);
+  const std::int64_t first_work_size = work_size;
+  for (;;) {
+    SDRV(n, permutation, inverse_permutation, a.row_start, a.column, a.value, rhs, solution,
+         work_size, int_work, real_work, spare_storage, solver_stages, FLAG);
+    if (FLAG == 0 || !column_lists_short(n, FLAG)) break;
+    const std::int64_t larger = larger_work_size(n, work_size);
+    if (larger <= work_size) break;   // the column lists cannot be addressed in more cells
+    work_size = larger;
+    int_work.release();               // the symbolic stage starts afresh: nothing to keep
+    int_work.assign(work_size, 0);
+  }
   if (FLAG != 0) stop_sdrv(FLAG);
   const factor_sizes sizes = SDRV_sizes(n, int_work);
-  if (sizes.work_needed > work_size) {
+  if (sizes.work_needed > work_size || work_size != first_work_size) {
+    // After a regrown symbolic stage the numeric stage takes just the cells it needs.
     work_size = sizes.work_needed;
-    int_work.resize(work_size, 0);  // keeps the symbolic factor
-    real_work.assign(work_size, 0.0);
+    int_work.resize(work_size, 0);   // keeps the symbolic factor
   }
+  real_work.assign(work_size, 0.0);
   solver_stages = 2;
   SDRV(n, permutation, inverse_permutation, a.row_start, a.column, a.value, rhs, solution,
        work_size, int_work, real_work, spare_storage, solver_stages, FLAG);

@@ -17,10 +17,14 @@ void report_final_structure(std::int32_t n_effects, const rt::vec1<std::int32_t>
 
 // Orders (ODRV), factors and solves (SDRV) the n equations of the finished store once:
 // solution := the solution for rhs. The work arrays are sized here, three cells per equation
-// and six per stored entry, and grow to the size the symbolic factor asks for when that first
-// estimate is short; the result is that of one SDRV call doing all stages. The store is
-// reordered in place. A nonzero FLAG ends the run with "ERROR IN ODRV" or "ERROR IN SDRV"
-// and the FLAG.
+// and six per stored entry. When the symbolic factor's column lists do not fit in that, the
+// integer work space doubles and the symbolic stage runs again (its result does not depend on
+// the space, only whether it fits) until they fit; a larger array that cannot be had ends the
+// run with the out-of-memory run-time error. The work arrays then grow to the size the
+// numeric factor asks for (after a regrown symbolic stage, to exactly that size); the result
+// is that of one SDRV call doing all stages. The store is reordered in place. A nonzero FLAG
+// ends the run with "ERROR IN ODRV" or "ERROR IN SDRV" and the FLAG; the column lists end it
+// so only when they outgrow what 32-bit positions address.
 void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<double>& rhs,
                      rt::vec1<double>& solution, std::int64_t& work_size,
                      rt::vec1<std::int32_t>& permutation,
