@@ -4,11 +4,8 @@
 #include "numeric/covariance_blocks.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
-#include "zumek_ro/steps.hpp"
-#if __has_include("zumek_ro/sample_round.hpp")
 #include "zumek_ro/sample_round.hpp"
-#define ZUMEK_RO_HAS_SAMPLE_ROUND 1
-#endif
+#include "zumek_ro/steps.hpp"
 
 namespace ro {
 
@@ -23,9 +20,7 @@ void run_sampling(run_state& s) {
   for (s.ROUND = 1; s.ROUND <= s.n_rounds; ++s.ROUND) {
     rt::put(con, rt::fixed_line().I(s.ROUND, 9).X(2).A("TH ITERATION", 12));
     num::invert_current_blocks(s.g_inverse, s.G, s.n_effects, s.CORR);
-#ifdef ZUMEK_RO_HAS_SAMPLE_ROUND
     sample_round(s, s.ROUND);
-#endif
   }
 
   rt::close(s.dat1);
