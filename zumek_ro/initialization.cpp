@@ -27,7 +27,6 @@ void allocate_amat(run_state& s) {
   if (p == nullptr) rt::stop("AMAT ALLOCATION ERROR", rt::exit_error);
   ::operator delete(p);
   num::sparse_allocate(s.AMAT, order, nz);
-  s.AMAT_entry_value = 0.0;
   num::sparse_init(s.AMAT);
 }
 

@@ -138,7 +138,6 @@ struct run_state {
   rt::vec1<std::int32_t> shift;         // (n_equations) empty equations up to and including e
   rt::vec1<double> solution;            // (n_equations)
   num::sparse_store AMAT;               // relationship_inverse: order n_pedigree, INT(0.1 x NZ) slots
-  double AMAT_entry_value = 0.0;        // the slot through which the pedigree pass hands values
 
   rt::vec1<std::int32_t> permutation;          // STEP 5
   rt::vec1<std::int32_t> inverse_permutation;
@@ -148,7 +147,6 @@ struct run_state {
 
   rt::text_in dat1;                     // "DAT1.sal", unit 21
   rt::text_out chain_file;              // "CVC-CHAIN.txt", unit 25
-  rt::text_out solutions_file;          // "SOLUTIONS.txt", unit 11
 
   // ------------------------------------------------ sampling round work space
   // Sized once before the first round and reused, so that a round allocates nothing.

@@ -96,7 +96,6 @@ struct run_state {
 
   data_store WW;                        // order n_equations, capacity NZ
   num::sparse_store GMAT;               // order n_pedigree, capacity INT(0.2 x NZ)
-  double GMAT_entry_value = 0.0;
 
   rt::vec1<std::int32_t> permutation;          // n_equations after the drop
   rt::vec1<std::int32_t> inverse_permutation;  // n_equations after the drop
