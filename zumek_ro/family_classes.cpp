@@ -13,7 +13,9 @@ void form_family_classes(run_state& s) {
   s.family_class.assign(nf > 0 ? nf : 0, 0);
   s.n_classes = 0;
 #ifdef ZUMEK_LITERAL_ROUNDS
-  s.share_family_inverses = false;   // comparison build: every family inverted on its own
+  const bool share = false;   // comparison build: every family inverted on its own
+#else
+  const bool share = true;
 #endif
 
   // Key: the number of records followed by the linked pairs in their stored order.
@@ -22,7 +24,7 @@ void form_family_classes(run_state& s) {
   std::vector<std::int32_t> key;
   for (std::int32_t f = 1; f < nf; ++f) {   // the rest group (block nf) is never inverted
     const family_block& b = s.family[static_cast<std::size_t>(f - 1)];
-    if (b.n_records <= 0 || !s.share_family_inverses) continue;
+    if (b.n_records <= 0 || !share) continue;
     key.assign(1, b.n_records);
     for (std::int32_t l = 1; l <= b.n_links; ++l) {
       key.push_back(b.link_first(l));

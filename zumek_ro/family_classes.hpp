@@ -12,7 +12,8 @@ namespace ro {
 
 // Fills family_class, class_family and the class work space. Only classes with two or more
 // families are formed; any other family keeps class 0 and is inverted on its own. Called once,
-// after the linked pairs are found. With share_family_inverses off every family keeps class 0.
+// after the linked pairs are found. The comparison build (ZUMEK_LITERAL_ROUNDS defined) leaves
+// every family in class 0.
 void form_family_classes(run_state& s);
 
 // The class of block f, 0 when it is inverted on its own (or the classes are not formed).

@@ -182,7 +182,6 @@ struct run_state {
   // the first round. family_class(f) is the class of block f, 0 when block f is inverted on its
   // own. Class c's n x n matrices start at class_start(c) in class_rinv (at current_p_par) and,
   // one per grid point g, at class_start(c) x n_grid_points + (g - 1) n n in class_grid_rinv.
-  bool share_family_inverses = true;
   std::int32_t n_classes = 0;
   rt::vec1<std::int32_t> family_class;       // (n_families)
   rt::vec1<std::int32_t> class_family;       // (n_classes): the first family of the class
