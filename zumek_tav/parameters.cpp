@@ -102,8 +102,6 @@ void read_parameters(run_state& s) {
   rt::read(f, {s.S2E0});                // 37
   rt::read(f, {s.p_PAR});               // 38
 
-  s.G0.resize(n, 2, 2, 0.0);
-  s.g_draw_inverse.resize(n, 2, 2, 0.0);
   rt::read(f, {s.G0(n - 3, 1, 1)});     // 39
   rt::read(f, {s.G0(n - 2, 1, 1)});     // 40
   rt::read(f, {s.G0(n - 1, 1, 1)});     // 41
