@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "runtime/process.hpp"

@@ -2,7 +2,6 @@
 #include "numeric/pedigree.hpp"
 
 #include <string_view>
-#include <utility>
 
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"

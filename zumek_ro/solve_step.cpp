@@ -4,7 +4,6 @@
 #include "numeric/equation_reduction.hpp"
 #include "numeric/solve_equations.hpp"
 #include "numeric/sparse_store.hpp"
-#include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_ro/steps.hpp"
 

@@ -1,8 +1,6 @@
 #include "zumek_tav/file_prep.hpp"
 
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <span>
 
 #include "numeric/maternal_families.hpp"
