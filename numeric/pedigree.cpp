@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "numeric/equation_coding.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 
@@ -162,12 +163,6 @@ double ancestor_walk(pedigree_work& w, std::int32_t X) {
   return sum;
 }
 
-void add_entry(sparse_store& s, std::int32_t I, std::int32_t J, double v) {
-  std::int32_t IER = 0;
-  SBSIJ(s, I, J, v, 5, 0, rt::console(), IER);
-  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
-}
-
 }  // namespace
 
 void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
@@ -199,6 +194,7 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   write_error_file_head(errf);
 
   const double pair_weight[3] = {1.0, -0.5, -0.5};
+  std::int32_t IER = 0;   // status of the last SBSIJ call
   bool inconsistency_found = false;
   std::int64_t next_report = in.progress_interval;
   for (std::int32_t X = 1; X <= n; ++X) {
@@ -260,9 +256,10 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
             const std::int32_t col = line_ids[m] + first_equation[h] - 1;
             if (a == 0 && h == 0 && in.fill_relationship_inverse)
               add_entry(relationship_inverse, line_ids[l], line_ids[m],
-                        (pair_weight[l] / D) * pair_weight[m]);
+                        (pair_weight[l] / D) * pair_weight[m], IER);
             if (row <= col)
-              add_entry(equation_store, row, col, ((g / D) * pair_weight[l]) * pair_weight[m]);
+              add_entry(equation_store, row, col, ((g / D) * pair_weight[l]) * pair_weight[m],
+                        IER);
           }
         }
       }
