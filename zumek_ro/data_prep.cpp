@@ -31,9 +31,9 @@ void read_record(rt::text_in& dat, std::span<double> row, std::int32_t i) {
   rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
 }
 
-// The blocks' arrays are allocated with a status test: probe the whole size first so that a
+// The blocks' arrays are allocated with a status test: check the whole size first so that a
 // block too large for memory gives the block message rather than the out-of-memory line.
-void probe_block_size(std::int64_t n, std::int64_t n_effects, bool dense) {
+void check_block_size(std::int64_t n, std::int64_t n_effects, bool dense) {
   const double bytes = static_cast<double>(n) * static_cast<double>(n_effects) * (4.0 + 8.0 + 8.0) +
                        static_cast<double>(n) * (dense ? 16.0 : 32.0) +
                        (dense ? 2.0 * 8.0 * static_cast<double>(n) * static_cast<double>(n) : 0.0);
@@ -46,7 +46,7 @@ void probe_block_size(std::int64_t n, std::int64_t n_effects, bool dense) {
 // Allocates and zeroes the arrays of a block of n records. The rest group gets diagonals
 // instead of dense matrices.
 void allocate_block(family_block& b, std::int32_t n, std::int32_t n_effects, bool rest) {
-  probe_block_size(n, n_effects, !rest);
+  check_block_size(n, n_effects, !rest);
   b.n_records = n;
   b.is_rest_group = rest ? 1 : 0;
   b.equation.assign(n_effects, n, 0);

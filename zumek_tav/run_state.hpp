@@ -107,8 +107,7 @@ struct run_state {
   rt::text_out chain_file;   // "CVC_CHAIN.txt", unit 25, one line per round
 
   // ---------------------------------------------------------------- sampling round
-  // Fields of the sampling round (work arrays kept between rounds, prior scales set in
-  // round 1) go here; this section belongs to the sampling round's code.
+  // Work arrays kept between rounds and the prior scales set in round 1.
   round_work round;  // sized on the first round, reused by every later one
 };
 
