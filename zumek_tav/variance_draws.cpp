@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "numeric/quadratic_forms.hpp"
 #include "numeric/random_variates.hpp"
 #include "numeric/sym_ginverse.hpp"
 #include "runtime/process.hpp"
@@ -109,55 +110,7 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
     if (w.effect_offset(j + k - 1) + static_cast<std::int64_t>(len) > s.n_equations)
       stop_bilinear_dimensions();  // a member's slice would run past the last equation
 
-  const num::sparse_store& A = s.GMAT;
-  if (typo == 2 && corr == 2) {
-    // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
-    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
-    const double* u = s.sample.data() + w.effect_offset(j);       // u[i - 1] is member 1's u(i)
-    const double* v = s.sample.data() + w.effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
-    double q11 = 0.0, q12 = 0.0, q22 = 0.0;
-    for (std::int32_t i = 1; i <= A.order; ++i)
-      for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-        const std::int32_t c = A.column(k);
-        const double x = A.value(k);
-        if (c == i) {
-          q11 = q11 + u[i - 1] * x * u[i - 1];
-          q12 = q12 + u[i - 1] * x * v[i - 1];
-          q22 = q22 + v[i - 1] * x * v[i - 1];
-        } else if (c > i) {
-          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
-          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
-        }
-      }
-    w.QFORM(j, 1, 1) = q11;
-    w.QFORM(j, 1, 2) = q12;
-    w.QFORM(j, 2, 1) = q12;
-    w.QFORM(j, 2, 2) = q22;
-    return;
-  }
-  for (std::int32_t a = 1; a <= corr; ++a)
-    for (std::int32_t b = a; b <= corr; ++b) {
-      const double* u = s.sample.data() + w.effect_offset(j + a - 1);  // u[l - 1] is u(l)
-      const double* v = s.sample.data() + w.effect_offset(j + b - 1);
-      double q = 0.0;
-      if (typo == 1) {
-        for (std::int32_t l = 0; l < len; ++l) q = q + u[l] * v[l];
-        w.QFORM(j, a, b) = q;
-      } else {
-        for (std::int32_t i = 1; i <= A.order; ++i)
-          for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-            const std::int32_t c = A.column(k);
-            const double x = A.value(k);
-            if (c == i)
-              q = q + u[i - 1] * x * v[i - 1];
-            else if (c > i)
-              q = q + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          }
-        w.QFORM(j, a, b) = q;
-        w.QFORM(j, b, a) = q;
-      }
-    }
+  num::block_quadratic_forms(w.QFORM, j, typo, corr, len, s.sample, w.effect_offset, s.GMAT);
 }
 
 // Sequential draw of the 2 x 2 block of effect j: first variance, conditional variance,
