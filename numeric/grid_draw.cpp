@@ -106,18 +106,12 @@ void check_p_par_range(double p) {
 }
 
 void stop_family_not_positive_definite(std::int32_t f, std::int32_t g) {
-  rt::text_out& con = rt::console();
-  rt::write(con, {""});
-  rt::write(con, {"-----------"});
-  rt::put(con, rt::fixed_line()
-                   .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                   .I(f, 3)
-                   .A(", GRIDD ", 8)
-                   .I(g, 1)
-                   .A(", IS NOT POSITIVE DEFINITE.", 27));
-  rt::write(con, {"-----------"});
-  rt::write(con, {""});
-  rt::stop("", rt::exit_error);
+  rt::stop_framed(rt::fixed_line()
+                      .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                      .I(f, 3)
+                      .A(", GRIDD ", 8)
+                      .I(g, 1)
+                      .A(", IS NOT POSITIVE DEFINITE.", 27));
 }
 
 }  // namespace num

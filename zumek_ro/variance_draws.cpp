@@ -59,16 +59,9 @@ void put_block(rt::vec3<double>& X, std::int32_t j, const double w[4]) {
   X(j, 2, 2) = w[3];
 }
 
-void stop_not_positive_definite_lines() {
-  rt::text_out& con = rt::console();
-  rt::write(con, {""});
-  rt::write(con, {"-----------"});
-}
-
 // The block of effect j as the inverse of a Wishart draw whose scale is the inverse of the
 // quadratic forms plus the prior part.
 void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
-  rt::text_out& con = rt::console();
   const std::int32_t m = s.CORR(j);
   const double prior = s.type2_prior_df - 1.0 - m;
   for (std::int32_t a = 1; a <= m; ++a)
@@ -77,16 +70,11 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
 
   std::int32_t rank = 0;
   rank = num::invert_block(s.QFORM, j, m, 1.0E-12);
-  if (rank < m) {
-    stop_not_positive_definite_lines();
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX QFORM(", 27)
-                     .I(j, 1)
-                     .A(") ISNOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (rank < m)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX QFORM(", 27)
+                        .I(j, 1)
+                        .A(") ISNOT POSITIVE DEFINITE.", 27));
 
   // chol_factor works on the block copied into a contiguous m x m matrix: the 2 x 2 block
   // by columns for m = 2, its element (1, 1) alone for m = 1; the copy goes back afterwards.
@@ -106,17 +94,12 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
 
   // NEWG: the new block is the inverse of the draw.
   rank = num::invert_block(s.G, j, m, 1.0E-12);
-  if (rank < m) {
-    stop_not_positive_definite_lines();
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX NEWG(", 26)
-                     .I(j, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::put(con, rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (rank < m)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX NEWG(", 26)
+                        .I(j, 2)
+                        .A(") IS NOT POSITIVE DEFINITE.", 27),
+                    rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   for (std::int32_t a = 1; a <= m; ++a) {
     if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) stop_variance_not_finite(j);
     for (std::int32_t b = 1; b <= m; ++b)

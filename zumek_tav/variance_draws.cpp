@@ -40,7 +40,6 @@ double rebuild_family_matrices(run_state& s) {
     rt::stop("BEWARE! MORE DATA RECORDS THAN LEVELS OF THE FAMILY-CORRELATED EFFECT",
              rt::exit_error);
 
-  rt::text_out& con = rt::console();
   const double p = s.current_p_par;
   invert_classes(s, p);
   double type3_quadratic_sum = 0.0;
@@ -69,17 +68,11 @@ double rebuild_family_matrices(run_state& s) {
           }
         num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank);
       }
-      if (rank < n) {
-        rt::write(con, {""});
-        rt::write(con, {"-----------"});
-        rt::put(con, rt::fixed_line()
-                         .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                         .I(f, 3)
-                         .A("IS NOT POSITIVE DEFINITE.", 27));
-        rt::write(con, {"-----------"});
-        rt::write(con, {""});
-        rt::stop("", rt::exit_error);
-      }
+      if (rank < n)
+        rt::stop_framed(rt::fixed_line()
+                            .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                            .I(f, 3)
+                            .A("IS NOT POSITIVE DEFINITE.", 27));
       add_family_quadratic_form(fb.RINV.data(), n, u, false, type3_quadratic_sum);
     } else {
       // The rest group is the identity and is never inverted; it keeps only its diagonal.
@@ -148,19 +141,12 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
   for (std::int32_t b = 1; b <= 2; ++b)
     for (std::int32_t a = 1; a <= 2; ++a)
       for (std::int32_t e = 1; e <= ne; ++e) s.g_draw_inverse(e, a, b) = s.G(e, a, b);
-  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {""});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX G(", 26)
-                     .I(j, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::put(con, rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX G(", 26)
+                        .I(j, 2)
+                        .A(") IS NOT POSITIVE DEFINITE.", 27),
+                    rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   // A draw that is not a number passes the rank test; it must not reach the next round.
   if (!finite_positive(g11) || !std::isfinite(r) || (corr == 2 && !finite_positive(c)))
     stop_variance_not_finite(j);
