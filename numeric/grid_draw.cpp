@@ -9,6 +9,12 @@
 
 namespace num {
 
+void fill_coarse_grid(rt::vec1<double>& grid, std::int32_t n, double start, double step) {
+  if (n < 1) return;
+  grid(1) = start;
+  for (std::int32_t k = 2; k <= n; ++k) grid(k) = grid(k - 1) + step;  // one addition per point
+}
+
 std::int32_t best_grid_point(const rt::vec1<double>& log_likelihood, std::int32_t n) {
   std::int32_t best = 0;
   for (std::int32_t g = 1; g <= n; ++g) {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "numeric/block_bookkeeping.hpp"
+#include "numeric/chain_record.hpp"
+#include "numeric/grid_draw.hpp"
 #include "numeric/random_variates.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -144,16 +146,11 @@ void write_chain_record(run_state& s) {
   const std::int32_t ne = s.n_effects;
   const double values[6] = {s.current_s2e0,     s.current_p_par,    s.G(ne - 2, 1, 1),
                             s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
-  rt::fixed_line line;
-  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
-  rt::put(s.chain_file, line);
+  num::write_chain_line(s.chain_file, values);
 }
 
 void fill_coarse_grid(run_state& s) {
-  if (s.n_grid_points < 1) return;
-  s.grid(1) = s.coarse_grid_start;
-  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
-    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point
+  num::fill_coarse_grid(s.grid, s.n_grid_points, s.coarse_grid_start, s.coarse_grid_step);
 }
 
 void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {

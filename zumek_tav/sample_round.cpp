@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "numeric/block_bookkeeping.hpp"
+#include "numeric/chain_record.hpp"
+#include "numeric/grid_draw.hpp"
 #include "numeric/random_variates.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
@@ -39,16 +41,11 @@ void write_chain_record(run_state& s) {
   const std::int32_t ne = s.n_effects;
   const double values[6] = {s.G(ne - 2, 1, 1), s.current_p_par,     s.G(ne - 3, 1, 1),
                             s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
-  rt::fixed_line line;
-  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
-  rt::put(s.chain_file, line);
+  num::write_chain_line(s.chain_file, values);
 }
 
 void fill_coarse_grid(run_state& s) {
-  if (s.n_grid_points < 1) return;
-  s.grid(1) = s.coarse_grid_start;
-  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
-    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point, as the grid grew
+  num::fill_coarse_grid(s.grid, s.n_grid_points, s.coarse_grid_start, s.coarse_grid_step);
 }
 
 void build_block_bookkeeping(run_state& s) {
