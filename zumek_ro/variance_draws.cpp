@@ -19,29 +19,12 @@ namespace {
   rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
 }
 
-[[noreturn]] void stop_variance_not_finite(std::int32_t j) {
-  rt::stop("BEWARE! VARIANCE SAMPLE OF EFFECT " + std::to_string(j) +
-               " IS NOT A FINITE POSITIVE NUMBER!",
-           rt::exit_error);
-}
-
 // QFORM(j, a, b) for every pair of members a <= b of the block that starts at effect j.
 void block_quadratic_forms(run_state& s, std::int32_t j) {
   const std::int32_t typo = s.TYPO(j);
   if (typo != 1 && typo != 2) stop_typo_corr();
-  const std::int32_t corr = s.CORR(j);
-  if (corr > 2 || j + corr - 1 > s.n_effects) stop_typo_corr();
-  const std::int32_t len = s.remaining_levels(j);  // every member's slice holds this many
-  const num::sparse_store& A = s.AMAT;
-  auto stop_dimensions = [] {
-    rt::stop("INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION", rt::exit_error);
-  };
-  if (typo == 2 && len != A.order) stop_dimensions();
-  for (std::int32_t k = 1; k <= corr; ++k)
-    if (s.effect_offset(j + k - 1) + static_cast<std::int64_t>(len > 0 ? len : 0) > s.n_equations)
-      stop_dimensions();  // a member's slice would run past the last equation
-
-  num::block_quadratic_forms(s.QFORM, j, typo, corr, len, s.sample, s.effect_offset, s.AMAT);
+  num::block_quadratic_forms(s.QFORM, j, typo, s.CORR(j), s.n_effects, s.remaining_levels(j),
+                             s.n_equations, s.sample, s.effect_offset, s.AMAT);
 }
 
 // Copies block j (order m) of a (n_effects, 2, 2) array into a 2 x 2 column-major work block
@@ -101,9 +84,9 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
                         .A(") IS NOT POSITIVE DEFINITE.", 27),
                     rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   for (std::int32_t a = 1; a <= m; ++a) {
-    if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) stop_variance_not_finite(j);
+    if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) num::stop_variance_not_finite(j);
     for (std::int32_t b = 1; b <= m; ++b)
-      if (!std::isfinite(s.G(j, a, b))) stop_variance_not_finite(j);
+      if (!std::isfinite(s.G(j, a, b))) num::stop_variance_not_finite(j);
   }
 }
 
@@ -119,11 +102,8 @@ void draw_variances(run_state& s, std::int32_t ROUND) {
     if (s.CORR(j) <= 0) continue;
     block_quadratic_forms(s, j);
     if (s.TYPO(j) == 1) {
-      const double g = num::rand_scaled_inv_chisq(
-          s.remaining_levels(j) + s.type1_prior_df,
-          (s.type1_prior_df + 2.0) * s.G0(j, 1, 1) + s.QFORM(j, 1, 1), s.seed);
-      if (!(std::isfinite(g) && g > 0.0)) stop_variance_not_finite(j);
-      s.G(j, 1, 1) = g;
+      num::draw_single_variance(s.G, s.G0, s.QFORM, j, s.remaining_levels(j), s.type1_prior_df,
+                                s.seed);
     } else {
       draw_wishart_block(s, j, ROUND);
     }

@@ -19,16 +19,6 @@ namespace {
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
 
-[[noreturn]] void stop_variance_not_finite(std::int32_t j) {
-  rt::stop("BEWARE! VARIANCE SAMPLE OF EFFECT " + std::to_string(j) +
-               " IS NOT A FINITE POSITIVE NUMBER!",
-           rt::exit_error);
-}
-
-[[noreturn]] void stop_bilinear_dimensions() {
-  rt::stop("INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION", rt::exit_error);
-}
-
 // Rebuilds every family's residual_matrix and RINV at current_p_par and returns the quadratic
 // form of the family-correlated effect summed over the families.
 double rebuild_family_matrices(run_state& s) {
@@ -94,16 +84,8 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
   if (typo < 1 || typo > 3)
     rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
   if (typo == 3) return;
-  const std::int32_t corr = s.CORR(j);
-  if (corr > 2 || j + corr - 1 > s.n_effects)
-    rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
-  const std::int32_t len = s.remaining_levels(j);  // every member's slice holds this many
-  if (typo == 2 && len != s.GMAT.order) stop_bilinear_dimensions();
-  for (std::int32_t k = 1; k <= corr; ++k)
-    if (w.effect_offset(j + k - 1) + static_cast<std::int64_t>(len) > s.n_equations)
-      stop_bilinear_dimensions();  // a member's slice would run past the last equation
-
-  num::block_quadratic_forms(w.QFORM, j, typo, corr, len, s.sample, w.effect_offset, s.GMAT);
+  num::block_quadratic_forms(w.QFORM, j, typo, s.CORR(j), s.n_effects, s.remaining_levels(j),
+                             s.n_equations, s.sample, w.effect_offset, s.GMAT);
 }
 
 // Sequential draw of the 2 x 2 block of effect j: first variance, conditional variance,
@@ -149,7 +131,7 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
                     rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   // A draw that is not a number passes the rank test; it must not reach the next round.
   if (!finite_positive(g11) || !std::isfinite(r) || (corr == 2 && !finite_positive(c)))
-    stop_variance_not_finite(j);
+    num::stop_variance_not_finite(j);
 }
 
 }  // namespace
@@ -176,14 +158,10 @@ void draw_variances(run_state& s, std::int32_t ROUND) {
     if (s.CORR(j) <= 0) continue;
     block_quadratic_forms(s, j);
     switch (s.TYPO(j)) {
-      case 1: {
-        const double g = num::rand_scaled_inv_chisq(
-            s.remaining_levels(j) + s.type1_prior_df,
-            (s.type1_prior_df + 2.0) * s.G0(j, 1, 1) + w.QFORM(j, 1, 1), s.seed);
-        if (!finite_positive(g)) stop_variance_not_finite(j);
-        s.G(j, 1, 1) = g;
+      case 1:
+        num::draw_single_variance(s.G, s.G0, w.QFORM, j, s.remaining_levels(j),
+                                  s.type1_prior_df, s.seed);
         break;
-      }
       case 2:
         draw_type2_block(s, j, ROUND);
         break;

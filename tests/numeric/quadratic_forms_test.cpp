@@ -61,7 +61,7 @@ TEST(BlockQuadraticForms, PedigreeBlockOfOrderTwoMatchesDenseAndSingleForms) {
   offset(1) = 0; offset(2) = 2; offset(3) = 6; offset(4) = 10;
   rt::vec3<double> Q;
   Q.resize(3, 2, 2, -7.0);
-  num::block_quadratic_forms(Q, 2, 2, 2, 4, sample, offset, A);
+  num::block_quadratic_forms(Q, 2, 2, 2, 3, 4, 10, sample, offset, A);
   EXPECT_NEAR(Q(2, 1, 1), dense_form(u, u), 1e-12);
   EXPECT_NEAR(Q(2, 1, 2), dense_form(u, v), 1e-12);
   EXPECT_NEAR(Q(2, 2, 2), dense_form(v, v), 1e-12);
@@ -72,9 +72,9 @@ TEST(BlockQuadraticForms, PedigreeBlockOfOrderTwoMatchesDenseAndSingleForms) {
   // The one-pass forms are bit for bit the forms of blocks of order 1 at each member.
   rt::vec3<double> R;
   R.resize(3, 2, 2, 0.0);
-  num::block_quadratic_forms(R, 2, 2, 1, 4, sample, offset, A);
+  num::block_quadratic_forms(R, 2, 2, 1, 3, 4, 10, sample, offset, A);
   EXPECT_EQ(R(2, 1, 1), Q(2, 1, 1));
-  num::block_quadratic_forms(R, 3, 2, 1, 4, sample, offset, A);
+  num::block_quadratic_forms(R, 3, 2, 1, 3, 4, 10, sample, offset, A);
   EXPECT_EQ(R(3, 1, 1), Q(2, 2, 2));
 }
 
@@ -90,7 +90,28 @@ TEST(BlockQuadraticForms, IndependentEffectTakesThePlainProduct) {
   offset(1) = 1; offset(2) = 4;
   rt::vec3<double> Q;
   Q.resize(1, 2, 2, -7.0);
-  num::block_quadratic_forms(Q, 1, 1, 1, 3, sample, offset, A);
+  num::block_quadratic_forms(Q, 1, 1, 1, 1, 3, 5, sample, offset, A);
   EXPECT_EQ(Q(1, 1, 1), 1.5 * 1.5 + 4.0 + 0.25);
   EXPECT_EQ(Q(1, 2, 1), -7.0);
+}
+
+// A slice past the last equation, a pedigree effect whose levels are not A's order and a
+// block past the last effect stop the run before anything is summed.
+TEST(BlockQuadraticFormsDeathTest, BadBlocksStop) {
+  const num::sparse_store A = upper_store();
+  rt::vec1<double> sample;
+  sample.assign(10, 0.0);
+  rt::vec1<std::int32_t> offset;
+  offset.assign(4, 0);
+  offset(1) = 0; offset(2) = 2; offset(3) = 6; offset(4) = 10;
+  rt::vec3<double> Q;
+  Q.resize(3, 2, 2, 0.0);
+  EXPECT_EXIT(num::block_quadratic_forms(Q, 2, 2, 2, 3, 4, 9, sample, offset, A),
+              testing::ExitedWithCode(1),
+              "^INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION\r\n$");
+  EXPECT_EXIT(num::block_quadratic_forms(Q, 2, 2, 1, 3, 3, 10, sample, offset, A),
+              testing::ExitedWithCode(1),
+              "^INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION\r\n$");
+  EXPECT_EXIT(num::block_quadratic_forms(Q, 3, 2, 2, 3, 4, 10, sample, offset, A),
+              testing::ExitedWithCode(1), "^BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION\r\n$");
 }
