@@ -27,6 +27,16 @@ void stop_level_out_of_range(std::int32_t record, std::int32_t i, const char* wh
   rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
 }
 
+void stop_nested_covariate() {
+  rt::write(rt::console(), {"ERROR IN NESTED COVARIATE. PLEASE, CHECK VARIABLE \"NEST\" SETTING"});
+  rt::stop("", rt::exit_error);
+}
+
+void stop_unimplemented_fixed_effect(std::int32_t i) {
+  rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
+  rt::stop("", rt::exit_error);
+}
+
 void add_entry(sparse_store& store, std::int32_t I, std::int32_t J, double x, std::int32_t& IER) {
   SBSIJ(store, I, J, x, 5, 0, rt::console(), IER);
   if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);

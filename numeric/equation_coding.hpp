@@ -29,6 +29,12 @@ inline std::int32_t level_equation(std::int32_t record, std::int32_t i, std::int
   return static_cast<std::int32_t>(x);
 }
 
+// Ends the run on a covariate whose NEST names no other effect.
+[[noreturn]] void stop_nested_covariate();
+
+// Ends the run on a fixed effect i whose fixed_effect_type is neither a class nor a covariate.
+[[noreturn]] void stop_unimplemented_fixed_effect(std::int32_t i);
+
 // Adds x at (I, J) of a store in linked form; 701 and 702 end the run after SBSIJ's message.
 void add_entry(sparse_store& store, std::int32_t I, std::int32_t J, double x, std::int32_t& IER);
 

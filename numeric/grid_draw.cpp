@@ -9,6 +9,12 @@
 
 namespace num {
 
+void fill_coarse_grid(rt::vec1<double>& grid, std::int32_t n, double start, double step) {
+  if (n < 1) return;
+  grid(1) = start;
+  for (std::int32_t k = 2; k <= n; ++k) grid(k) = grid(k - 1) + step;  // one addition per point
+}
+
 std::int32_t best_grid_point(const rt::vec1<double>& log_likelihood, std::int32_t n) {
   std::int32_t best = 0;
   for (std::int32_t g = 1; g <= n; ++g) {
@@ -106,18 +112,12 @@ void check_p_par_range(double p) {
 }
 
 void stop_family_not_positive_definite(std::int32_t f, std::int32_t g) {
-  rt::text_out& con = rt::console();
-  rt::write(con, {""});
-  rt::write(con, {"-----------"});
-  rt::put(con, rt::fixed_line()
-                   .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                   .I(f, 3)
-                   .A(", GRIDD ", 8)
-                   .I(g, 1)
-                   .A(", IS NOT POSITIVE DEFINITE.", 27));
-  rt::write(con, {"-----------"});
-  rt::write(con, {""});
-  rt::stop("", rt::exit_error);
+  rt::stop_framed(rt::fixed_line()
+                      .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                      .I(f, 3)
+                      .A(", GRIDD ", 8)
+                      .I(g, 1)
+                      .A(", IS NOT POSITIVE DEFINITE.", 27));
 }
 
 }  // namespace num

@@ -12,6 +12,10 @@
 
 namespace num {
 
+// The coarse grid of a round: grid(1) := start, grid(k) := grid(k - 1) + step, one addition
+// per point, k = 2..n. Nothing when n < 1.
+void fill_coarse_grid(rt::vec1<double>& grid, std::int32_t n, double start, double step);
+
 // Index of the largest log-likelihood among points 1..n, the lowest index among equal values
 // (compared exactly); a value that is not a number is never the largest. 0 when no point
 // qualifies.

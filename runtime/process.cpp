@@ -63,6 +63,17 @@ void stop_framed(const fixed_line& line) {
   stop("", exit_error);
 }
 
+void stop_framed(const fixed_line& line, const fixed_line& second) {
+  text_out& con = console();
+  write(con, {});
+  write(con, {"-----------"});
+  put(con, line);
+  put(con, second);
+  write(con, {"-----------"});
+  write(con, {});
+  stop("", exit_error);
+}
+
 void runtime_error(int number, std::string_view message) {
   close_all_files();
   std::string line = program_name() + ": severe (" + std::to_string(number) + "): " +

@@ -27,6 +27,9 @@ constexpr int exit_error = 1;    // every stop that ends a run on an error
 // dashes, the line, dashes again, a blank line; then a stop with no text and status 1.
 [[noreturn]] void stop_framed(const fixed_line& line);
 
+// The same frame around two lines (the second names, for instance, the round).
+[[noreturn]] void stop_framed(const fixed_line& line, const fixed_line& second);
+
 // Run-time error numbers.
 constexpr int rte_end_of_file = 24;
 constexpr int rte_file_not_found = 29;

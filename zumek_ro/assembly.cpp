@@ -53,18 +53,13 @@ void code_block(const run_state& s, const rt::vec1<std::int32_t>& first, family_
         if (nest == 0) {
           b.equation(i, r) = f;
         } else {
-          if (nest < 1 || nest > ne - 1) {
-            rt::write(rt::console(),
-                      {"ERROR IN NESTED COVARIATE. PLEASE, CHECK VARIABLE \"NEST\" SETTING"});
-            rt::stop("", rt::exit_error);
-          }
+          if (nest < 1 || nest > ne - 1) num::stop_nested_covariate();
           const double level = b.record_value(nest, r);
           b.equation(i, r) = num::level_equation(
               record, i, f, s.NLEV(i), level + fm1, "NESTING LEVEL", level);
         }
       } else {
-        rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
-        rt::stop("", rt::exit_error);
+        num::stop_unimplemented_fixed_effect(i);
       }
     }
   }

@@ -8,6 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "numeric/block_bookkeeping.hpp"
+#include "numeric/chain_record.hpp"
+#include "numeric/grid_draw.hpp"
 #include "numeric/random_variates.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
@@ -119,16 +122,14 @@ void size_round_work(run_state& s) {
   s.log_det_sum.assign(ng, 0.0);
   s.family_log_det.assign(ng, 0.0);
   s.CDF.assign(ng, 0.0);
-  s.block_start.assign(ne, 0);
-  s.block_offset.resize(ne, 2, 2);
-  s.block_ginv_row.resize(ne, 2, 1);
+  num::size_block_bookkeeping(ne, s.effect_offset, s.block_start, s.block_offset,
+                              s.block_ginv_row);
   s.work_rhs.assign(neq, 0.0);
   s.lower_sum.assign(neq, 0.0);
   s.round_rhs.assign(neq, 0.0);
   s.packed_factor.assign(3, 0.0);
   s.packed_draw.assign(3, 0.0);
   s.NEWG.resize(ne, 2, 2);
-  s.effect_offset.assign(static_cast<std::int64_t>(ne) + 1, 0);
   num::sparse_allocate(s.data_store, neq, s.NZ);
   s.terms_recorded = false;
   if (s.sample.size() < neq) rt::internal_error("sample shorter than the equations");
@@ -145,16 +146,11 @@ void write_chain_record(run_state& s) {
   const std::int32_t ne = s.n_effects;
   const double values[6] = {s.current_s2e0,     s.current_p_par,    s.G(ne - 2, 1, 1),
                             s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
-  rt::fixed_line line;
-  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
-  rt::put(s.chain_file, line);
+  num::write_chain_line(s.chain_file, values);
 }
 
 void fill_coarse_grid(run_state& s) {
-  if (s.n_grid_points < 1) return;
-  s.grid(1) = s.coarse_grid_start;
-  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
-    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point
+  num::fill_coarse_grid(s.grid, s.n_grid_points, s.coarse_grid_start, s.coarse_grid_step);
 }
 
 void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
@@ -261,37 +257,12 @@ void draw_residual_variance(run_state& s) {
 }
 
 void build_block_bookkeeping(run_state& s) {
-  const std::int32_t ne = s.n_effects;
   for (std::int32_t i = 1; i <= s.n_equations; ++i) {
     s.work_rhs(i) = s.round_rhs(i);
     s.lower_sum(i) = 0.0;
   }
-  s.effect_offset(1) = 0;
-  for (std::int32_t e = 1; e <= ne; ++e)
-    s.effect_offset(e + 1) = s.effect_offset(e) + s.remaining_levels(e);
-
-  for (std::int32_t e = 1; e <= ne; ++e) s.block_start(e) = 0;
-  std::int32_t e = 1;
-  while (e <= ne) {
-    const std::int32_t corr = s.CORR(e);
-    if (corr > 0) {
-      if (corr > 2 || e + corr - 1 > ne)
-        rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
-      for (std::int32_t k = e + corr - 1; k >= e; --k) s.block_start(k) = e;
-      e += corr;
-    } else {
-      e += 1;
-    }
-  }
-  for (std::int32_t k = 1; k <= ne; ++k) {
-    const std::int32_t b = s.block_start(k);
-    if (b == 0) continue;
-    for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
-      s.block_offset(k, c, 1) = s.effect_offset(k);
-      s.block_offset(k, c, 2) = s.effect_offset(b + c - 1);
-      s.block_ginv_row(k, c, 1) = s.g_inverse(b, k - b + 1, c);
-    }
-  }
+  num::build_block_bookkeeping(s.n_effects, s.remaining_levels, s.CORR, s.g_inverse,
+                               s.effect_offset, s.block_start, s.block_offset, s.block_ginv_row);
 }
 
 void sweep_location_effects(run_state& s) {

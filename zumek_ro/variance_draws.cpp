@@ -4,6 +4,7 @@
 #include <string>
 
 #include "numeric/chol_factor.hpp"
+#include "numeric/quadratic_forms.hpp"
 #include "numeric/random_variates.hpp"
 #include "numeric/sym_ginverse.hpp"
 #include "runtime/process.hpp"
@@ -18,76 +19,12 @@ namespace {
   rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
 }
 
-[[noreturn]] void stop_variance_not_finite(std::int32_t j) {
-  rt::stop("BEWARE! VARIANCE SAMPLE OF EFFECT " + std::to_string(j) +
-               " IS NOT A FINITE POSITIVE NUMBER!",
-           rt::exit_error);
-}
-
 // QFORM(j, a, b) for every pair of members a <= b of the block that starts at effect j.
 void block_quadratic_forms(run_state& s, std::int32_t j) {
   const std::int32_t typo = s.TYPO(j);
   if (typo != 1 && typo != 2) stop_typo_corr();
-  const std::int32_t corr = s.CORR(j);
-  if (corr > 2 || j + corr - 1 > s.n_effects) stop_typo_corr();
-  const std::int32_t len = s.remaining_levels(j);  // every member's slice holds this many
-  const num::sparse_store& A = s.AMAT;
-  auto stop_dimensions = [] {
-    rt::stop("INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION", rt::exit_error);
-  };
-  if (typo == 2 && len != A.order) stop_dimensions();
-  for (std::int32_t k = 1; k <= corr; ++k)
-    if (s.effect_offset(j + k - 1) + static_cast<std::int64_t>(len > 0 ? len : 0) > s.n_equations)
-      stop_dimensions();  // a member's slice would run past the last equation
-
-  if (typo == 2 && corr == 2) {
-    // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
-    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
-    const double* u = s.sample.data() + s.effect_offset(j);       // u[i - 1] is member 1's u(i)
-    const double* v = s.sample.data() + s.effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
-    double q11 = 0.0, q12 = 0.0, q22 = 0.0;
-    for (std::int32_t i = 1; i <= A.order; ++i)
-      for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-        const std::int32_t c = A.column(k);
-        const double x = A.value(k);
-        if (c == i) {
-          q11 = q11 + u[i - 1] * x * u[i - 1];
-          q12 = q12 + u[i - 1] * x * v[i - 1];
-          q22 = q22 + v[i - 1] * x * v[i - 1];
-        } else if (c > i) {
-          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
-          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
-        }
-      }
-    s.QFORM(j, 1, 1) = q11;
-    s.QFORM(j, 1, 2) = q12;
-    s.QFORM(j, 2, 1) = q12;
-    s.QFORM(j, 2, 2) = q22;
-    return;
-  }
-  for (std::int32_t a = 1; a <= corr; ++a)
-    for (std::int32_t b = a; b <= corr; ++b) {
-      const double* u = s.sample.data() + s.effect_offset(j + a - 1);  // u[l - 1] is u(l)
-      const double* v = s.sample.data() + s.effect_offset(j + b - 1);
-      double q = 0.0;
-      if (typo == 1) {
-        for (std::int32_t l = 0; l < len; ++l) q = q + u[l] * v[l];
-        s.QFORM(j, a, b) = q;
-      } else {
-        for (std::int32_t i = 1; i <= A.order; ++i)
-          for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-            const std::int32_t c = A.column(k);
-            const double x = A.value(k);
-            if (c == i)
-              q = q + u[i - 1] * x * v[i - 1];
-            else if (c > i)
-              q = q + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          }
-        s.QFORM(j, a, b) = q;
-        s.QFORM(j, b, a) = q;
-      }
-    }
+  num::block_quadratic_forms(s.QFORM, j, typo, s.CORR(j), s.n_effects, s.remaining_levels(j),
+                             s.n_equations, s.sample, s.effect_offset, s.AMAT);
 }
 
 // Copies block j (order m) of a (n_effects, 2, 2) array into a 2 x 2 column-major work block
@@ -105,16 +42,9 @@ void put_block(rt::vec3<double>& X, std::int32_t j, const double w[4]) {
   X(j, 2, 2) = w[3];
 }
 
-void stop_not_positive_definite_lines() {
-  rt::text_out& con = rt::console();
-  rt::write(con, {""});
-  rt::write(con, {"-----------"});
-}
-
 // The block of effect j as the inverse of a Wishart draw whose scale is the inverse of the
 // quadratic forms plus the prior part.
 void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
-  rt::text_out& con = rt::console();
   const std::int32_t m = s.CORR(j);
   const double prior = s.type2_prior_df - 1.0 - m;
   for (std::int32_t a = 1; a <= m; ++a)
@@ -123,16 +53,11 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
 
   std::int32_t rank = 0;
   rank = num::invert_block(s.QFORM, j, m, 1.0E-12);
-  if (rank < m) {
-    stop_not_positive_definite_lines();
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX QFORM(", 27)
-                     .I(j, 1)
-                     .A(") ISNOT POSITIVE DEFINITE.", 27));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (rank < m)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX QFORM(", 27)
+                        .I(j, 1)
+                        .A(") ISNOT POSITIVE DEFINITE.", 27));
 
   // chol_factor works on the block copied into a contiguous m x m matrix: the 2 x 2 block
   // by columns for m = 2, its element (1, 1) alone for m = 1; the copy goes back afterwards.
@@ -152,21 +77,16 @@ void draw_wishart_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
 
   // NEWG: the new block is the inverse of the draw.
   rank = num::invert_block(s.G, j, m, 1.0E-12);
-  if (rank < m) {
-    stop_not_positive_definite_lines();
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX NEWG(", 26)
-                     .I(j, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::put(con, rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (rank < m)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX NEWG(", 26)
+                        .I(j, 2)
+                        .A(") IS NOT POSITIVE DEFINITE.", 27),
+                    rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   for (std::int32_t a = 1; a <= m; ++a) {
-    if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) stop_variance_not_finite(j);
+    if (!(std::isfinite(s.G(j, a, a)) && s.G(j, a, a) > 0.0)) num::stop_variance_not_finite(j);
     for (std::int32_t b = 1; b <= m; ++b)
-      if (!std::isfinite(s.G(j, a, b))) stop_variance_not_finite(j);
+      if (!std::isfinite(s.G(j, a, b))) num::stop_variance_not_finite(j);
   }
 }
 
@@ -182,11 +102,8 @@ void draw_variances(run_state& s, std::int32_t ROUND) {
     if (s.CORR(j) <= 0) continue;
     block_quadratic_forms(s, j);
     if (s.TYPO(j) == 1) {
-      const double g = num::rand_scaled_inv_chisq(
-          s.remaining_levels(j) + s.type1_prior_df,
-          (s.type1_prior_df + 2.0) * s.G0(j, 1, 1) + s.QFORM(j, 1, 1), s.seed);
-      if (!(std::isfinite(g) && g > 0.0)) stop_variance_not_finite(j);
-      s.G(j, 1, 1) = g;
+      num::draw_single_variance(s.G, s.G0, s.QFORM, j, s.remaining_levels(j), s.type1_prior_df,
+                                s.seed);
     } else {
       draw_wishart_block(s, j, ROUND);
     }

@@ -43,18 +43,13 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
       if (nest == 0) {
         s.equation(i) = f;
       } else {
-        if (nest < 1 || nest > n - 1) {
-          rt::write(rt::console(),
-                    {"ERROR IN NESTED COVARIATE. PLEASE, CHECK VARIABLE \"NEST\" SETTING"});
-          rt::stop("", rt::exit_error);
-        }
+        if (nest < 1 || nest > n - 1) num::stop_nested_covariate();
         const double level = s.record_value(nest);
         s.equation(i) = num::level_equation(
             record, i, f, s.NLEV(i), level - 1.0 + f, "NESTING LEVEL", level);
       }
     } else {
-      rt::write(rt::console(), {"UNIMPLEMENTED FIXED EFFECT", i});
-      rt::stop("", rt::exit_error);
+      num::stop_unimplemented_fixed_effect(i);
     }
   }
 }

@@ -4,6 +4,9 @@
 
 #include <cmath>
 
+#include "numeric/block_bookkeeping.hpp"
+#include "numeric/chain_record.hpp"
+#include "numeric/grid_draw.hpp"
 #include "numeric/random_variates.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
@@ -12,14 +15,6 @@
 #include "zumek_tav/run_state.hpp"
 
 namespace tav {
-
-namespace {
-
-[[noreturn]] void stop_correlated_block() {
-  rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
-}
-
-}  // namespace
 
 void size_round_work(run_state& s) {
   round_work& w = s.round;
@@ -35,10 +30,8 @@ void size_round_work(run_state& s) {
   w.family_log_det.assign(ng, 0.0);
   w.CDF.assign(ng, 0.0);
   w.work_rhs.assign(s.n_equations, 0.0);
-  w.block_start.assign(ne, 0);
-  w.block_offset.resize(ne, 2, 2);
-  w.block_ginv_row.resize(ne, 2, 1);
-  w.effect_offset.assign(ne + 1, 0);
+  num::size_block_bookkeeping(ne, w.effect_offset, w.block_start, w.block_offset,
+                              w.block_ginv_row);
   w.type2_prior_scale.resize(2, 2, 1);
   form_family_classes(s);
   w.sized = true;
@@ -48,51 +41,19 @@ void write_chain_record(run_state& s) {
   const std::int32_t ne = s.n_effects;
   const double values[6] = {s.G(ne - 2, 1, 1), s.current_p_par,     s.G(ne - 3, 1, 1),
                             s.G(ne - 1, 1, 1), s.G(ne - 1, 2, 1), s.G(ne - 1, 2, 2)};
-  rt::fixed_line line;
-  for (double v : values) line.F(v, 11, 5).X(2);  // (F11.5,2X) for every value, the last too
-  rt::put(s.chain_file, line);
+  num::write_chain_line(s.chain_file, values);
 }
 
 void fill_coarse_grid(run_state& s) {
-  if (s.n_grid_points < 1) return;
-  s.grid(1) = s.coarse_grid_start;
-  for (std::int32_t k = 2; k <= s.n_grid_points; ++k)
-    s.grid(k) = s.grid(k - 1) + s.coarse_grid_step;  // one addition per point, as the grid grew
+  num::fill_coarse_grid(s.grid, s.n_grid_points, s.coarse_grid_start, s.coarse_grid_step);
 }
 
 void build_block_bookkeeping(run_state& s) {
   round_work& w = s.round;
-  const std::int32_t ne = s.n_effects;
   for (std::int32_t i = 1; i <= s.n_equations; ++i) w.work_rhs(i) = s.data_rhs(i);
 
-  // effect_offset(e): equations before effect e; effect_offset(ne + 1) = all of them.
-  w.effect_offset(1) = 0;
-  for (std::int32_t e = 1; e <= ne; ++e)
-    w.effect_offset(e + 1) = w.effect_offset(e) + s.remaining_levels(e);
-
-  for (std::int32_t e = 1; e <= ne; ++e) w.block_start(e) = 0;
-  std::int32_t e = 1;
-  while (e <= ne) {
-    const std::int32_t corr = s.CORR(e);
-    if (corr > 0) {
-      // A block is 1 x 1 or 2 x 2 and must end at the last effect at the latest.
-      if (corr > 2 || e + corr - 1 > ne) stop_correlated_block();
-      for (std::int32_t k = e + corr - 1; k >= e; --k) w.block_start(k) = e;
-      e += corr;
-    } else {
-      e += 1;
-    }
-  }
-
-  for (std::int32_t k = 1; k <= ne; ++k) {
-    const std::int32_t b = w.block_start(k);
-    if (b == 0) continue;
-    for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
-      w.block_offset(k, c, 1) = w.effect_offset(k);
-      w.block_offset(k, c, 2) = w.effect_offset(b + c - 1);
-      w.block_ginv_row(k, c, 1) = s.g_inverse(b, k - b + 1, c);
-    }
-  }
+  num::build_block_bookkeeping(s.n_effects, s.remaining_levels, s.CORR, s.g_inverse,
+                               w.effect_offset, w.block_start, w.block_offset, w.block_ginv_row);
 }
 
 void sweep_location_effects(run_state& s) {

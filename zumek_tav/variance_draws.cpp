@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "numeric/quadratic_forms.hpp"
 #include "numeric/random_variates.hpp"
 #include "numeric/sym_ginverse.hpp"
 #include "runtime/process.hpp"
@@ -18,16 +19,6 @@ namespace {
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
 
-[[noreturn]] void stop_variance_not_finite(std::int32_t j) {
-  rt::stop("BEWARE! VARIANCE SAMPLE OF EFFECT " + std::to_string(j) +
-               " IS NOT A FINITE POSITIVE NUMBER!",
-           rt::exit_error);
-}
-
-[[noreturn]] void stop_bilinear_dimensions() {
-  rt::stop("INCOMPATIBLE DIMENSIONS FOR THE BILINEARFORM COMPUTATION", rt::exit_error);
-}
-
 // Rebuilds every family's residual_matrix and RINV at current_p_par and returns the quadratic
 // form of the family-correlated effect summed over the families.
 double rebuild_family_matrices(run_state& s) {
@@ -39,7 +30,6 @@ double rebuild_family_matrices(run_state& s) {
     rt::stop("BEWARE! MORE DATA RECORDS THAN LEVELS OF THE FAMILY-CORRELATED EFFECT",
              rt::exit_error);
 
-  rt::text_out& con = rt::console();
   const double p = s.current_p_par;
   invert_classes(s, p);
   double type3_quadratic_sum = 0.0;
@@ -68,17 +58,11 @@ double rebuild_family_matrices(run_state& s) {
           }
         num::sym_ginverse(fb.RINV.data(), n, n, 1.0E-12, rank);
       }
-      if (rank < n) {
-        rt::write(con, {""});
-        rt::write(con, {"-----------"});
-        rt::put(con, rt::fixed_line()
-                         .A("FATAL ERROR: RINV FOR FAMILY ", 30)
-                         .I(f, 3)
-                         .A("IS NOT POSITIVE DEFINITE.", 27));
-        rt::write(con, {"-----------"});
-        rt::write(con, {""});
-        rt::stop("", rt::exit_error);
-      }
+      if (rank < n)
+        rt::stop_framed(rt::fixed_line()
+                            .A("FATAL ERROR: RINV FOR FAMILY ", 30)
+                            .I(f, 3)
+                            .A("IS NOT POSITIVE DEFINITE.", 27));
       add_family_quadratic_form(fb.RINV.data(), n, u, false, type3_quadratic_sum);
     } else {
       // The rest group is the identity and is never inverted; it keeps only its diagonal.
@@ -100,64 +84,8 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
   if (typo < 1 || typo > 3)
     rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
   if (typo == 3) return;
-  const std::int32_t corr = s.CORR(j);
-  if (corr > 2 || j + corr - 1 > s.n_effects)
-    rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
-  const std::int32_t len = s.remaining_levels(j);  // every member's slice holds this many
-  if (typo == 2 && len != s.GMAT.order) stop_bilinear_dimensions();
-  for (std::int32_t k = 1; k <= corr; ++k)
-    if (w.effect_offset(j + k - 1) + static_cast<std::int64_t>(len) > s.n_equations)
-      stop_bilinear_dimensions();  // a member's slice would run past the last equation
-
-  const num::sparse_store& A = s.GMAT;
-  if (typo == 2 && corr == 2) {
-    // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
-    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
-    const double* u = s.sample.data() + w.effect_offset(j);       // u[i - 1] is member 1's u(i)
-    const double* v = s.sample.data() + w.effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
-    double q11 = 0.0, q12 = 0.0, q22 = 0.0;
-    for (std::int32_t i = 1; i <= A.order; ++i)
-      for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-        const std::int32_t c = A.column(k);
-        const double x = A.value(k);
-        if (c == i) {
-          q11 = q11 + u[i - 1] * x * u[i - 1];
-          q12 = q12 + u[i - 1] * x * v[i - 1];
-          q22 = q22 + v[i - 1] * x * v[i - 1];
-        } else if (c > i) {
-          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
-          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
-        }
-      }
-    w.QFORM(j, 1, 1) = q11;
-    w.QFORM(j, 1, 2) = q12;
-    w.QFORM(j, 2, 1) = q12;
-    w.QFORM(j, 2, 2) = q22;
-    return;
-  }
-  for (std::int32_t a = 1; a <= corr; ++a)
-    for (std::int32_t b = a; b <= corr; ++b) {
-      const double* u = s.sample.data() + w.effect_offset(j + a - 1);  // u[l - 1] is u(l)
-      const double* v = s.sample.data() + w.effect_offset(j + b - 1);
-      double q = 0.0;
-      if (typo == 1) {
-        for (std::int32_t l = 0; l < len; ++l) q = q + u[l] * v[l];
-        w.QFORM(j, a, b) = q;
-      } else {
-        for (std::int32_t i = 1; i <= A.order; ++i)
-          for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
-            const std::int32_t c = A.column(k);
-            const double x = A.value(k);
-            if (c == i)
-              q = q + u[i - 1] * x * v[i - 1];
-            else if (c > i)
-              q = q + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          }
-        w.QFORM(j, a, b) = q;
-        w.QFORM(j, b, a) = q;
-      }
-    }
+  num::block_quadratic_forms(w.QFORM, j, typo, s.CORR(j), s.n_effects, s.remaining_levels(j),
+                             s.n_equations, s.sample, w.effect_offset, s.GMAT);
 }
 
 // Sequential draw of the 2 x 2 block of effect j: first variance, conditional variance,
@@ -195,22 +123,15 @@ void draw_type2_block(run_state& s, std::int32_t j, std::int32_t ROUND) {
   for (std::int32_t b = 1; b <= 2; ++b)
     for (std::int32_t a = 1; a <= 2; ++a)
       for (std::int32_t e = 1; e <= ne; ++e) s.g_draw_inverse(e, a, b) = s.G(e, a, b);
-  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr) {
-    rt::text_out& con = rt::console();
-    rt::write(con, {""});
-    rt::write(con, {"-----------"});
-    rt::put(con, rt::fixed_line()
-                     .A("FATAL ERROR: MATRIX G(", 26)
-                     .I(j, 2)
-                     .A(") IS NOT POSITIVE DEFINITE.", 27));
-    rt::put(con, rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
-    rt::write(con, {"-----------"});
-    rt::write(con, {""});
-    rt::stop("", rt::exit_error);
-  }
+  if (num::invert_block(s.g_draw_inverse, j, corr, 1.0E-12) < corr)
+    rt::stop_framed(rt::fixed_line()
+                        .A("FATAL ERROR: MATRIX G(", 26)
+                        .I(j, 2)
+                        .A(") IS NOT POSITIVE DEFINITE.", 27),
+                    rt::fixed_line().A("ROUND:", 13).I(ROUND, 7));
   // A draw that is not a number passes the rank test; it must not reach the next round.
   if (!finite_positive(g11) || !std::isfinite(r) || (corr == 2 && !finite_positive(c)))
-    stop_variance_not_finite(j);
+    num::stop_variance_not_finite(j);
 }
 
 }  // namespace
@@ -237,14 +158,10 @@ void draw_variances(run_state& s, std::int32_t ROUND) {
     if (s.CORR(j) <= 0) continue;
     block_quadratic_forms(s, j);
     switch (s.TYPO(j)) {
-      case 1: {
-        const double g = num::rand_scaled_inv_chisq(
-            s.remaining_levels(j) + s.type1_prior_df,
-            (s.type1_prior_df + 2.0) * s.G0(j, 1, 1) + w.QFORM(j, 1, 1), s.seed);
-        if (!finite_positive(g)) stop_variance_not_finite(j);
-        s.G(j, 1, 1) = g;
+      case 1:
+        num::draw_single_variance(s.G, s.G0, w.QFORM, j, s.remaining_levels(j),
+                                  s.type1_prior_df, s.seed);
         break;
-      }
       case 2:
         draw_type2_block(s, j, ROUND);
         break;

@@ -217,3 +217,20 @@ TEST(GridRangeDeathTest, OutsideMinusOneToOneStops) {
 }
 
 }  // namespace
+
+// The coarse grid grows by one addition per point, which differs in the last digits from
+// start + (k - 1) x step; no point is written when the grid is empty.
+TEST(GridDraw, CoarseGridByRepeatedAddition) {
+  rt::vec1<double> grid;
+  grid.assign(11, 99.0);
+  num::fill_coarse_grid(grid, 11, -0.2, 0.04);
+  double x = -0.2;
+  EXPECT_EQ(grid(1), -0.2);
+  for (int k = 2; k <= 11; ++k) {
+    x = x + 0.04;
+    EXPECT_EQ(grid(k), x) << k;
+  }
+  grid.assign(2, 99.0);
+  num::fill_coarse_grid(grid, 0, 1.0, 1.0);
+  EXPECT_EQ(grid(1), 99.0);
+}
