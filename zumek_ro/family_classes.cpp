@@ -1,17 +1,15 @@
 // Classes of ordinary families with equal residual structure, and their inverses.
 #include "zumek_ro/family_classes.hpp"
 
-#include <map>
 #include <vector>
 
+#include "numeric/family_classes.hpp"
 #include "numeric/sym_ginverse.hpp"
 
 namespace ro {
 
 void form_family_classes(run_state& s) {
   const std::int32_t nf = s.n_families;
-  s.family_class.assign(nf > 0 ? nf : 0, 0);
-  s.n_classes = 0;
 #ifdef ZUMEK_LITERAL_ROUNDS
   const bool share = false;   // comparison build: every family inverted on its own
 #else
@@ -19,42 +17,26 @@ void form_family_classes(run_state& s) {
 #endif
 
   // Key: the number of records followed by the linked pairs in their stored order.
-  std::map<std::vector<std::int32_t>, std::int32_t> first_of;  // key -> first family
-  std::vector<std::int32_t> count(static_cast<std::size_t>(nf > 0 ? nf : 0) + 1, 0);
-  std::vector<std::int32_t> key;
+  num::family_class_builder builder;
+  num::class_builder_start(builder, nf);
+  std::vector<std::uint64_t> key;
   for (std::int32_t f = 1; f < nf; ++f) {   // the rest group (block nf) is never inverted
     const family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     if (b.n_records <= 0 || !share) continue;
-    key.assign(1, b.n_records);
+    key.assign(1, static_cast<std::uint64_t>(b.n_records));
     for (std::int32_t l = 1; l <= b.n_links; ++l) {
-      key.push_back(b.link_first(l));
-      key.push_back(b.link_second(l));
+      key.push_back(static_cast<std::uint64_t>(b.link_first(l)));
+      key.push_back(static_cast<std::uint64_t>(b.link_second(l)));
     }
-    auto [it, is_new] = first_of.try_emplace(key, f);
-    count[static_cast<std::size_t>(it->second)] += 1;
-    s.family_class(f) = it->second;   // the first family for now
+    num::class_builder_add(builder, f, key);
   }
-  // Number the shared classes in order of their first family.
-  std::vector<std::int32_t> number(count.size(), 0);
-  std::vector<std::int32_t> members;
-  for (std::int32_t f = 1; f < nf; ++f)
-    if (count[static_cast<std::size_t>(f)] >= 2) {
-      number[static_cast<std::size_t>(f)] = ++s.n_classes;
-      members.push_back(f);
-    }
-  for (std::int32_t f = 1; f < nf; ++f) {
-    const std::int32_t first = s.family_class(f);
-    s.family_class(f) = first > 0 ? number[static_cast<std::size_t>(first)] : 0;
-  }
+  s.n_classes = num::class_builder_finish(builder, nf, s.family_class, s.class_family);
 
   const std::int32_t nc = s.n_classes;
   const std::int64_t ng = s.n_grid_points > 0 ? s.n_grid_points : 0;
-  s.class_family.assign(nc, 0);
   s.class_start.assign(static_cast<std::int64_t>(nc) + 1, 0);
   for (std::int32_t c = 1; c <= nc; ++c) {
-    const std::int32_t f = members[static_cast<std::size_t>(c - 1)];
-    const std::int64_t n = s.family[static_cast<std::size_t>(f - 1)].n_records;
-    s.class_family(c) = f;
+    const std::int64_t n = s.family[static_cast<std::size_t>(s.class_family(c) - 1)].n_records;
     s.class_start(c + 1) = s.class_start(c) + n * n;
   }
   s.class_rinv.assign(s.class_start(nc + 1), 0.0);

@@ -3,9 +3,9 @@
 
 #include <bit>
 #include <cmath>
-#include <map>
 #include <vector>
 
+#include "numeric/family_classes.hpp"
 #include "numeric/sym_ginverse.hpp"
 
 namespace tav {
@@ -13,8 +13,6 @@ namespace tav {
 void form_family_classes(run_state& s) {
   round_work& w = s.round;
   const std::int32_t nf = s.n_families;
-  w.family_class.assign(nf > 0 ? nf : 0, 0);
-  w.n_classes = 0;
 #ifdef ZUMEK_LITERAL_ROUNDS
   const bool share = false;   // comparison build: every family inverted on its own
 #else
@@ -22,8 +20,8 @@ void form_family_classes(run_state& s) {
 #endif
 
   // Key: the number of records followed by the bits of every element of dam_link_matrix.
-  std::map<std::vector<std::uint64_t>, std::int32_t> first_of;  // key -> first family
-  std::vector<std::int32_t> count(static_cast<std::size_t>(nf > 0 ? nf : 0) + 1, 0);
+  num::family_class_builder builder;
+  num::class_builder_start(builder, nf);
   std::vector<std::uint64_t> key;
   for (std::int32_t f = 1; f < nf; ++f) {   // the rest group (family nf) is never inverted
     const family_block& fb = s.family_block(f);
@@ -33,30 +31,15 @@ void form_family_classes(run_state& s) {
     const std::int64_t nn = static_cast<std::int64_t>(n) * n;
     for (std::int64_t k = 1; k <= nn; ++k)
       key.push_back(std::bit_cast<std::uint64_t>(fb.dam_link_matrix(k)));
-    auto [it, is_new] = first_of.try_emplace(key, f);
-    count[static_cast<std::size_t>(it->second)] += 1;
-    w.family_class(f) = it->second;   // the first family for now
+    num::class_builder_add(builder, f, key);
   }
-  std::vector<std::int32_t> number(count.size(), 0);
-  std::vector<std::int32_t> members;
-  for (std::int32_t f = 1; f < nf; ++f)
-    if (count[static_cast<std::size_t>(f)] >= 2) {
-      number[static_cast<std::size_t>(f)] = ++w.n_classes;
-      members.push_back(f);
-    }
-  for (std::int32_t f = 1; f < nf; ++f) {
-    const std::int32_t first = w.family_class(f);
-    w.family_class(f) = first > 0 ? number[static_cast<std::size_t>(first)] : 0;
-  }
+  w.n_classes = num::class_builder_finish(builder, nf, w.family_class, w.class_family);
 
   const std::int32_t nc = w.n_classes;
   const std::int64_t ng = s.n_grid_points > 0 ? s.n_grid_points : 0;
-  w.class_family.assign(nc, 0);
   w.class_start.assign(static_cast<std::int64_t>(nc) + 1, 0);
   for (std::int32_t c = 1; c <= nc; ++c) {
-    const std::int32_t f = members[static_cast<std::size_t>(c - 1)];
-    const std::int64_t n = s.family_block(f).n_records;
-    w.class_family(c) = f;
+    const std::int64_t n = s.family_block(w.class_family(c)).n_records;
     w.class_start(c + 1) = w.class_start(c) + n * n;
   }
   w.rinv_at_p.assign(w.class_start(nc + 1), 0.0);
