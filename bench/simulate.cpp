@@ -4,17 +4,19 @@
 //
 //   simulate tav|ro <records> <pedigree members> <seed> [rounds] [start factor]
 //
-// Pedigree: founders, then members born in order; sires drawn from a small pool of recent males
-// that is renewed from time to time (so one sire has many progeny and the pedigree is inbred),
-// dams from the recent females (at most five progeny each), a few parents unknown; generations
-// overlap because parents come from a sliding window of recent members.
+// Pedigree: founders, then members born in order into herds of about 250 members; dams are
+// recent females of the member's own herd (at most five progeny each); sires are mostly AI sires
+// from a small pool of recent males shared by all herds and renewed from time to time (so one
+// sire has many progeny in many herds and the pedigree is inbred), else a recent male of the
+// herd; a few parents unknown; generations overlap because parents come from a sliding window.
 // Records: the youngest <records> members have one record each, in birth order. A recorded dam
 // with recorded progeny heads a maternal family (record category 2) with probability 0.7 unless
 // her own dam heads one, so families hold 2 to 6 records; everything else is the rest group.
-// Effects of a record: 1 category (2 levels), 2 herd-year (records/40 levels, last dropped),
-// 3 sex (2 levels, last dropped), 4 weight covariate nested in the category, 5 pen (independent
-// levels, records/10), [tav: 6 running record number, the family-correlated effect], animal and
-// dam (pedigree numbers; the animal carries a 2 x 2 direct-maternal block).
+// Effects of a record: 1 category (2 levels), 2 herd-year (about records/40 levels: the herd and
+// the year of birth, last dropped), 3 sex (2 levels, last dropped), 4 weight covariate nested in
+// the category, 5 pen (independent levels, four per herd-year), [tav: 6 running record number,
+// the family-correlated effect], animal and dam (pedigree numbers; the animal carries a 2 x 2
+// direct-maternal block).
 // y = 100 + category + herd-year + sex + b(category) x weight + pen + [tav: family effect]
 //     + direct(animal) + maternal(dam) + residual.
 // tav: family effect ~ R (I + p L) per family, residual ~ S2E0 I.
@@ -107,41 +109,67 @@ struct out_file {
 
 struct pedigree {
   std::vector<std::int32_t> sire, dam;  // 1-based members; 0 unknown
+  std::vector<std::int32_t> herd;       // 1-based herd of each member
   std::vector<char> male;
   std::int64_t known_parents = 0, both_known = 0;
 };
 
+std::int32_t herds_of(std::int32_t n) { return std::max<std::int32_t>(2, n / 250); }
+
+// Members live in herds, as on real farms: a member is born in a herd, its dam is a recent female
+// of the same herd, and its sire is either an AI sire from a small pool used across all herds
+// (renewed from time to time) or a recent male of the herd (natural service). So the pedigree
+// ties herds together only through the AI sires.
 pedigree make_pedigree(std::int32_t n, rng& r) {
   pedigree p;
   p.sire.assign(n + 1, 0);
   p.dam.assign(n + 1, 0);
+  p.herd.assign(n + 1, 0);
   p.male.assign(n + 1, 0);
   std::vector<std::int32_t> progeny(n + 1, 0);
+  const std::int32_t n_herd = herds_of(n);
   const std::int32_t founders = std::max<std::int32_t>(std::min<std::int32_t>(n, 20), n / 10);
   const std::int32_t window = std::max<std::int32_t>(50, n / 6);  // parents from recent members
-  const std::int32_t pool_size = std::max<std::int32_t>(3, n / 400);
-  const std::int32_t renew_every = std::max<std::int32_t>(20, n / 50);
+  const std::int32_t pool_size = std::max<std::int32_t>(3, n / 2000);
+  const std::int32_t renew_every = std::max<std::int32_t>(20, n / 20);
+  // Recent members of each herd, newest last (a ring of the last `keep` members).
+  const std::int32_t keep = std::max<std::int32_t>(8, 2 * window / n_herd);
+  std::vector<std::vector<std::int32_t>> recent(n_herd + 1);
   std::vector<std::int32_t> pool;
   for (std::int32_t x = 1; x <= n; ++x) {
     p.male[x] = char(r.uniform() < 0.5);
-    if (x <= founders) continue;
-    const std::int32_t lo = std::max<std::int32_t>(1, x - window);
-    if (pool.empty() || (x - founders) % renew_every == 0) {  // renew the sire pool
-      pool.clear();
-      for (int tries = 0; tries < 50 * pool_size && std::int32_t(pool.size()) < pool_size; ++tries) {
-        const std::int32_t c = lo + std::int32_t(r.below(x - lo));
-        if (p.male[c]) pool.push_back(c);
+    const std::int32_t h = 1 + std::int32_t(r.below(n_herd));
+    p.herd[x] = h;
+    auto& here = recent[h];
+    if (x > founders) {
+      const std::int32_t lo = std::max<std::int32_t>(1, x - window);
+      if (pool.empty() || (x - founders) % renew_every == 0) {  // renew the AI sire pool
+        pool.clear();
+        for (int tries = 0; tries < 50 * pool_size && std::int32_t(pool.size()) < pool_size; ++tries) {
+          const std::int32_t c = lo + std::int32_t(r.below(x - lo));
+          if (p.male[c]) pool.push_back(c);
+        }
       }
-    }
-    if (!pool.empty() && r.uniform() >= 0.05) p.sire[x] = pool[r.below(std::int64_t(pool.size()))];
-    if (r.uniform() >= 0.05) {
-      for (int tries = 0; tries < 30; ++tries) {
-        const std::int32_t c = lo + std::int32_t(r.below(x - lo));
-        if (!p.male[c] && progeny[c] < 5) { p.dam[x] = c; ++progeny[c]; break; }
+      const double u = r.uniform();
+      if (u < 0.7) {
+        if (!pool.empty()) p.sire[x] = pool[r.below(std::int64_t(pool.size()))];
+      } else if (u < 0.95 && !here.empty()) {
+        for (int tries = 0; tries < 10; ++tries) {
+          const std::int32_t c = here[r.below(std::int64_t(here.size()))];
+          if (p.male[c] && c >= lo) { p.sire[x] = c; break; }
+        }
       }
+      if (r.uniform() >= 0.05 && !here.empty()) {
+        for (int tries = 0; tries < 30; ++tries) {
+          const std::int32_t c = here[r.below(std::int64_t(here.size()))];
+          if (!p.male[c] && c >= lo && progeny[c] < 5) { p.dam[x] = c; ++progeny[c]; break; }
+        }
+      }
+      p.known_parents += (p.sire[x] != 0) + (p.dam[x] != 0);
+      p.both_known += (p.sire[x] != 0 && p.dam[x] != 0);
     }
-    p.known_parents += (p.sire[x] != 0) + (p.dam[x] != 0);
-    p.both_known += (p.sire[x] != 0 && p.dam[x] != 0);
+    if (std::int32_t(here.size()) < keep) here.push_back(x);
+    else here[std::size_t(x) % here.size()] = x;
   }
   return p;
 }
@@ -208,8 +236,13 @@ int main(int argc, char** argv) {
   for (std::int32_t x = first_rec; x <= n_ped; ++x)
     head[x] = char(rec_progeny[x] > 0 && !head[ped.dam[x]] && r.uniform() < 0.7);
 
-  const std::int32_t n_hy = std::max(5, n_rec / 40);
-  const std::int32_t n_pen = std::max(5, n_rec / 10);
+  // Herd-years: the records of a herd are split into years by birth order; pens are nested in
+  // herd-years (four each).
+  const std::int32_t n_herd = herds_of(n_ped);
+  const std::int32_t n_year = std::max(1, n_rec / 40 / n_herd);
+  const std::int32_t n_hy = n_herd * n_year;
+  const std::int32_t pens_per_hy = 4;
+  const std::int32_t n_pen = n_hy * pens_per_hy;
   std::vector<double> hy_effect(n_hy + 1), pen_effect(n_pen + 1);
   for (auto& v : hy_effect) v = 5.0 * r.normal();
   for (auto& v : pen_effect) v = std::sqrt(true_pen) * r.normal();
@@ -222,9 +255,10 @@ int main(int argc, char** argv) {
   for (std::int32_t x = first_rec; x <= n_ped; ++x) {
     record q;
     q.category = head[x] ? 2 : 1;
-    q.hy = 1 + std::int32_t(r.below(n_hy));
+    const std::int32_t year = std::int32_t(std::int64_t(x - first_rec) * n_year / n_rec);
+    q.hy = (ped.herd[x] - 1) * n_year + year + 1;
     q.sex = ped.male[x] ? 1 : 2;
-    q.pen = 1 + std::int32_t(r.below(n_pen));
+    q.pen = (q.hy - 1) * pens_per_hy + 1 + std::int32_t(r.below(pens_per_hy));
     q.animal = x;
     q.dam = ped.dam[x];
     q.weight = std::round((30.0 + 3.0 * r.normal()) * 100.0) / 100.0;
