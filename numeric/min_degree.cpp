@@ -31,7 +31,8 @@ inline void bucket_push(md_work& w, std::int32_t i, std::int32_t d) {
 // fills the buckets. Returns false with FLAG set when the lists overflow or a row repeats a
 // column.
 bool md_init(md_work& w, const rt::vec1<std::int32_t>& row_start,
-             const rt::vec1<std::int32_t>& column, std::int64_t& FLAG) {
+             const rt::vec1<std::int32_t>& column, std::int64_t& FLAG,
+             rt::vec1<std::int32_t>* degree) {
   const std::int32_t n = w.n;
   auto& tag = w.list_node;
   for (std::int32_t i = 1; i <= n; ++i) {
@@ -71,6 +72,10 @@ bool md_init(md_work& w, const rt::vec1<std::int32_t>& row_start,
     }
   }
   for (std::int32_t i = 1; i <= n; ++i) w.bucket_head(i) = 0;
+  if (degree != nullptr) {                  // initial degrees, kept by the counted update
+    degree->assign(n, 0);
+    for (std::int32_t i = 1; i <= n; ++i) (*degree)(i) = tag(i);
+  }
   for (std::int32_t i = 1; i <= n; ++i) {   // highest-numbered node ends first in its bucket
     bucket_push(w, i, tag(i));
     tag(i) = 0;
@@ -313,11 +318,26 @@ struct md_tracker {
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this purge
   std::vector<std::int32_t> found;
-  rt::vec1<std::int32_t> ext;                 // element -> |bnd(w) \ bnd(e)| for this step
-  rt::vec1<std::int32_t> ext_step;            // element -> step ext was computed in
-  std::vector<std::int32_t> seen;             // elements met by the boundary nodes
-  std::vector<std::int32_t> tracked_here;     // tracked nodes in e's boundary
+  // Counted degrees of the untracked nodes (see count_shared).
+  rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
+  rt::vec1<std::uint32_t> mark;               // node -> stamp of the count it was last met in
+  std::uint32_t stamp = 0;
+  rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
+  rt::vec1<std::int32_t> in_step;             // element -> step its overlap list was started in
+  rt::vec1<std::int32_t> first;               // element -> start of its overlap list
+  rt::vec1<std::int32_t> count;               // element -> length of its overlap list
+  std::vector<std::int32_t> touched;          // elements met in this step
+  std::vector<std::int32_t> overlap;          // bnd(w) n M for every touched w, one after another
+  std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::int32_t step = 0;
+
+  std::uint32_t next_stamp() {
+    if (stamp == std::numeric_limits<std::uint32_t>::max()) {
+      for (auto& x : mark) x = 0;
+      stamp = 0;
+    }
+    return ++stamp;
+  }
 
   tracked_node* of(std::int32_t x) {
     const std::int32_t s = slot_of(x);
@@ -549,57 +569,124 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
   for (const std::int32_t u : tr.adopt) adopt(w, tr, u);
 }
 
-// md_update; a tracked node is outmatched when one of this step's prototyped elements is in
-// its list (only they have negative tags now), and otherwise its degree is its support. The
-// tags a walk would have written are read by no later comparison: each walk uses a fresh T0,
-// and the next step's tag exceeds every T0 of this one.
-void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
+// Counted degrees. The degree update of the plain algorithm recounts each boundary node's reach
+// by walking the boundaries of all its elements; a sire with progeny in many herds has dozens
+// of elements with long boundaries and is recounted at nearly every step near it, so on large
+// pedigrees the walks dominate. The reach R(u) of a node (the nodes adjacent to it directly or
+// through an element, u included; the degree is its size) changes only when u lies in the
+// merged boundary M of a new element e = v: it becomes (R(u) u M) without v and without the
+// nodes numbered by mass elimination (which lie in M and in no other reach). So with
+// S(u) = |M n R(u)| taken before u's list is purged,
+//   new degree = old degree + |M| - S(u) - 1 - (interior nodes) = old degree + |bnd(e)| - 1 - S(u)
+// with bnd(e) the boundary after the purge. S(u) counts u, its direct neighbours in M (tagged by
+// the merge) and, for each element w of its list, bnd(w) n M: the nodes of M whose lists hold w,
+// gathered once per step from their lists. Tracked nodes keep their degree as their support
+// instead; their long lists are not walked, so whether a tracked node of M is in R(u) is asked
+// of its index, element by element of u's list.
+void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
-  std::int32_t T0 = tag(e) - w.bucket_prev(e);
-  std::int32_t i = e;
-  const std::int32_t ilpmax = w.bucket_prev(e);
-  // ext(w) = |bnd(w) \ bnd(e)| for every element w in the list of a boundary node: each
-  // boundary node whose list holds w takes one off |bnd(w)|. An element with ext(w) = 0 adds
-  // no node to any degree of this step, so the walks skip its boundary (every node there
-  // carries e's tag, so the walk would neither count nor tag).
+  const std::int32_t T = tag(e);
   ++tr.step;
-  tr.seen.clear();
+  tr.touched.clear();
   tr.tracked_here.clear();
-  for (std::int32_t ilp = 1, c = e; ilp <= ilpmax; ++ilp) {
-    c = w.list_next(c);
-    const std::int32_t x = w.list_node(c);
+  for (const std::int32_t x : tr.boundary) {
     if (tr.slot_of(x) != 0) {
       tr.tracked_here.push_back(x);
       continue;
     }
-    for (std::int32_t s = w.list_next(w.list_next(x)); s != 0; s = w.list_next(s)) {
-      const std::int32_t vs = w.list_node(s);
-      if (w.bucket_next(vs) >= 0) break;   // the direct neighbours follow the elements
-      if (tr.ext_step(vs) != tr.step) {
-        tr.ext_step(vs) = tr.step;
-        tr.ext(vs) = w.bucket_prev(vs);
-        tr.seen.push_back(vs);
+    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
+      const std::int32_t y = w.list_node(s);
+      if (w.bucket_next(y) >= 0) break;      // direct neighbours follow the elements
+      if (y == e) continue;                  // v itself, met as a node item of x
+      if (tr.in_step(y) != tr.step) {
+        tr.in_step(y) = tr.step;
+        tr.count(y) = 0;
+        tr.touched.push_back(y);
       }
-      tr.ext(vs) -= 1;
+      tr.count(y) += 1;
     }
   }
-  for (const std::int32_t x : tr.tracked_here) {
-    tracked_node& t = *tr.of(x);
-    for (const std::int32_t vs : tr.seen) {
-      const track_entry* en = t.map.find(vs);
-      if (en != nullptr && en->cell != 0) tr.ext(vs) -= 1;
+  std::int32_t at = 0;
+  for (const std::int32_t y : tr.touched) {
+    tr.first(y) = at;
+    at += tr.count(y);
+    tr.count(y) = 0;
+  }
+  tr.overlap.resize(static_cast<std::size_t>(at));
+  for (const std::int32_t x : tr.boundary) {
+    if (tr.slot_of(x) != 0) continue;
+    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
+      const std::int32_t y = w.list_node(s);
+      if (w.bucket_next(y) >= 0) break;
+      if (y == e) continue;
+      tr.overlap[static_cast<std::size_t>(tr.first(y) + tr.count(y))] = x;
+      tr.count(y) += 1;
     }
   }
-  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
+  for (const std::int32_t u : tr.boundary) {
+    if (tr.slot_of(u) != 0) continue;
+    const std::uint32_t st = tr.next_stamp();
+    tr.mark(u) = st;
+    std::int32_t shared = 1;
+    for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
+      const std::int32_t y = w.list_node(s);
+      if (y == e) continue;
+      if (w.bucket_next(y) < 0) {            // an element
+        const std::int32_t* p = tr.overlap.data() + tr.first(y);
+        const std::int32_t* const end = p + tr.count(y);
+        for (; p != end; ++p) {
+          if (tr.mark(*p) == st) continue;
+          tr.mark(*p) = st;
+          ++shared;
+        }
+      } else if (tag(y) >= T && tr.mark(y) != st) {
+        tr.mark(y) = st;
+        ++shared;
+      }
+    }
+    for (const std::int32_t x : tr.tracked_here) {
+      if (tr.mark(x) == st) continue;
+      tracked_node& t = *tr.of(x);
+      for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
+        const std::int32_t y = w.list_node(s);
+        if (w.bucket_next(y) >= 0) break;
+        if (y == e) continue;
+        const track_entry* en = t.map.find(y);
+        if (en != nullptr && en->cell != 0) {
+          tr.mark(x) = st;
+          ++shared;
+          break;
+        }
+      }
+    }
+    tr.shared(u) = shared;
+  }
+}
+
+// md_update with counted degrees: a node is outmatched when an element of its list carries a
+// prototype mark (a negative tag), as the walk would find (for a tracked node only this step's
+// prototyped elements can), and otherwise takes its counted degree or, when tracked, its
+// support. The node tags a walk would write are read by no later comparison: the merge and the
+// purge compare against the step tag, which only grows.
+void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
+  auto& tag = w.list_node;
+  const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge
+  std::int32_t i = e;
+  for (std::int32_t j = 1; j <= bf; ++j) {
+    i = w.list_next(i);
+    const std::int32_t u = w.list_node(i);
+    if (tr.slot_of(u) == 0) tr.degree(u) += bf - 1 - tr.shared(u);
+  }
+  i = e;
+  for (std::int32_t j = 1; j <= bf; ++j) {
     i = w.list_next(i);
     const std::int32_t vi = w.list_node(i);
     std::int32_t dvi = 0;
-    if (w.bucket_prev(vi) == 0) continue;
+    if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
+    tracked_node* t = tr.of(vi);
     if (w.bucket_prev(vi) < 0) {
-      T0 += 1;
-      tracked_node* t = tr.of(vi);
+      bool outmatched = false;
       if (t != nullptr) {
-        bool outmatched = false;
         for (const std::int32_t p : tr.prototyped) {
           const track_entry* en = t->map.find(p);
           if (en != nullptr && en->cell != 0 && tag(p) < 0) {
@@ -607,48 +694,27 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
             outmatched = true;
           }
         }
-        if (outmatched) {
-          w.bucket_prev(vi) = 0;
-          continue;
-        }
-        dvi = t->support;
       } else {
-        dvi = w.bucket_prev(e);
-        bool outmatched = false;
-        std::int32_t s = w.list_next(w.list_next(vi));
-        while (s != 0) {
+        for (std::int32_t s = w.list_next(w.list_next(vi)); s != 0; s = w.list_next(s)) {
           const std::int32_t vs = w.list_node(s);
-          if (w.bucket_next(vs) >= 0) {
-            tag(vs) = T0;
-            dvi += 1;
-          } else if (tag(vs) < 0) {
-            w.bucket_prev(vi) = 0;
+          if (w.bucket_next(vs) >= 0) break;
+          if (tag(vs) < 0) {
             tag(vs) -= 1;
-            for (s = w.list_next(s); s != 0; s = w.list_next(s)) {
-              const std::int32_t es = w.list_node(s);
-              if (tag(es) < 0) tag(es) -= 1;
-            }
             outmatched = true;
-            break;
-          } else if (tr.ext(vs) > 0) {
-            std::int32_t b = vs;
-            const std::int32_t blpmax = w.bucket_prev(vs);
-            for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
-              b = w.list_next(b);
-              const std::int32_t vb = w.list_node(b);
-              if (tag(vb) >= T0) continue;
-              tag(vb) = T0;
-              dvi += 1;
-            }
           }
-          s = w.list_next(s);
         }
-        if (outmatched) continue;
       }
-    } else {
+      if (outmatched) {
+        w.bucket_prev(vi) = 0;
+        continue;
+      }
+      dvi = t != nullptr ? t->support : tr.degree(vi);
+    } else {                                  // prototype: union of the two boundaries
       const std::int32_t evi = w.bucket_prev(vi);
       dvi = w.bucket_prev(e) + w.bucket_prev(evi) + tag(evi);
       tag(evi) = 0;
+      if (dvi != (t != nullptr ? t->support : tr.degree(vi)))
+        rt::internal_error("minimum-degree prototype degree differs from the counted degree");
     }
     bucket_push(w, vi, dvi);
     if (dvi < min_degree) min_degree = dvi;
@@ -662,13 +728,16 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
                       const md_options& options) {
   const std::int32_t n = w.n;
   auto& tag = w.list_node;
-  if (!md_init(w, row_start, column, FLAG)) return;
   md_tracker tr;
+  if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &tr.degree)) return;
   if (!options.literal) {
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.slot_of.assign(n, 0);
-    tr.ext.assign(n, 0);
-    tr.ext_step.assign(n, 0);
+    tr.mark.assign(n, 0);
+    tr.shared.assign(n, 0);
+    tr.in_step.assign(n, 0);
+    tr.first.assign(n, 0);
+    tr.count.assign(n, 0);
   }
   std::int64_t T = 0;
   std::int32_t k = 0;
@@ -698,6 +767,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     } else {
       untrack(tr, e);
       md_merge_tracked(w, tr, e, tail);
+      count_shared(w, tr, e);
       md_purge_tracked(w, tr, k, e, tail);
       md_update_tracked(w, tr, e, min_degree);
     }

@@ -1,4 +1,5 @@
-// The minimum-degree ordering with tracked nodes against the plain list walks: both must give
+// The minimum-degree ordering with counted degrees and tracked nodes against the plain list
+// walks: both must give
 // the same permutation on systems shaped like mixed-model equations (dense fixed-effect and
 // covariate rows, herd-year rows, pedigree animals with parents, families), with tracking
 // switched on for every node as well as at the default list length. Plus a timing check on a
