@@ -9,6 +9,8 @@
 #include "numeric/min_degree.hpp"
 
 #include <cstdint>
+#include <algorithm>
+#include <bit>
 #include <limits>
 #include <vector>
 
@@ -320,24 +322,20 @@ struct md_tracker {
   std::vector<std::int32_t> found;
   // Counted degrees of the untracked nodes (see count_shared).
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
-  rt::vec1<std::uint32_t> mark;               // node -> stamp of the count it was last met in
-  std::uint32_t stamp = 0;
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
+  rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
   rt::vec1<std::int32_t> in_step;             // element -> step its overlap list was started in
   rt::vec1<std::int32_t> first;               // element -> start of its overlap list
   rt::vec1<std::int32_t> count;               // element -> length of its overlap list
+  rt::vec1<std::int32_t> bit_row;             // element -> its row of bits, -1: listed only
   std::vector<std::int32_t> touched;          // elements met in this step
-  std::vector<std::int32_t> overlap;          // bnd(w) n M for every touched w, one after another
+  std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
+  std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
+  std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
+  std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
+  std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
   std::int32_t step = 0;
-
-  std::uint32_t next_stamp() {
-    if (stamp == std::numeric_limits<std::uint32_t>::max()) {
-      for (auto& x : mark) x = 0;
-      stamp = 0;
-    }
-    return ++stamp;
-  }
 
   tracked_node* of(std::int32_t x) {
     const std::int32_t s = slot_of(x);
@@ -580,86 +578,118 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
 //   new degree = old degree + |M| - S(u) - 1 - (interior nodes) = old degree + |bnd(e)| - 1 - S(u)
 // with bnd(e) the boundary after the purge. S(u) counts u, its direct neighbours in M (tagged by
 // the merge) and, for each element w of its list, bnd(w) n M: the nodes of M whose lists hold w,
-// gathered once per step from their lists. Tracked nodes keep their degree as their support
-// instead; their long lists are not walked, so whether a tracked node of M is in R(u) is asked
-// of its index, element by element of u's list.
+// gathered in one walk of their lists per step. The union is taken as bits over the places of
+// M: many elements of a sire share the same few nodes of M, so a count that visits each
+// element's overlap pays little for the repeats. Tracked nodes keep their degree as their
+// support instead; their long lists are not walked, so whether a tracked node of M is in R(u)
+// is asked of its index, element by element of u's list.
 void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
+  const auto m = static_cast<std::int32_t>(tr.boundary.size());
   ++tr.step;
   tr.touched.clear();
   tr.tracked_here.clear();
-  for (const std::int32_t x : tr.boundary) {
+  tr.items.clear();
+  tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
+  // One walk of each untracked list: its elements (other than v, met as a node item) and its
+  // direct neighbours in M (tagged by the merge), and how many nodes of M hold each element.
+  for (std::int32_t j = 0; j < m; ++j) {
+    const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
+    tr.pos(x) = j;
+    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
     if (tr.slot_of(x) != 0) {
       tr.tracked_here.push_back(x);
       continue;
     }
-    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
+    std::int32_t s = w.list_next(x);
+    for (; s != 0; s = w.list_next(s)) {
       const std::int32_t y = w.list_node(s);
       if (w.bucket_next(y) >= 0) break;      // direct neighbours follow the elements
-      if (y == e) continue;                  // v itself, met as a node item of x
+      if (y == e) continue;
       if (tr.in_step(y) != tr.step) {
         tr.in_step(y) = tr.step;
         tr.count(y) = 0;
         tr.touched.push_back(y);
       }
       tr.count(y) += 1;
+      tr.items.push_back(y);
+    }
+    tr.items.push_back(-1);
+    for (; s != 0; s = w.list_next(s)) {
+      const std::int32_t y = w.list_node(s);
+      if (tag(y) >= T && y != e) tr.items.push_back(y);
     }
   }
+  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
+  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
+  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
+  std::int32_t n_rows = 0;
   for (const std::int32_t y : tr.touched) {
     tr.first(y) = at;
     at += tr.count(y);
+    tr.bit_row(y) = static_cast<std::size_t>(tr.count(y)) >= 2 * words ? n_rows++ : -1;
     tr.count(y) = 0;
   }
   tr.overlap.resize(static_cast<std::size_t>(at));
-  for (const std::int32_t x : tr.boundary) {
-    if (tr.slot_of(x) != 0) continue;
-    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (w.bucket_next(y) >= 0) break;
-      if (y == e) continue;
-      tr.overlap[static_cast<std::size_t>(tr.first(y) + tr.count(y))] = x;
+  tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
+  for (std::int32_t j = 0; j < m; ++j) {
+    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+    if (b == end) continue;                  // tracked
+    for (std::size_t q = b; tr.items[q] != -1; ++q) {
+      const std::int32_t y = tr.items[q];
+      tr.overlap[static_cast<std::size_t>(tr.first(y) + tr.count(y))] = j;
       tr.count(y) += 1;
+      if (tr.bit_row(y) >= 0)
+        tr.rows[static_cast<std::size_t>(tr.bit_row(y)) * words + static_cast<std::size_t>(j) / 64] |=
+            std::uint64_t{1} << (j % 64);
     }
   }
-  for (const std::int32_t u : tr.boundary) {
-    if (tr.slot_of(u) != 0) continue;
-    const std::uint32_t st = tr.next_stamp();
-    tr.mark(u) = st;
-    std::int32_t shared = 1;
-    for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (y == e) continue;
-      if (w.bucket_next(y) < 0) {            // an element
+  // S(u): the bits of u, of its direct neighbours in M and of the overlap lists of its
+  // elements, counted once each.
+  tr.acc.resize(words);
+  for (std::int32_t j = 0; j < m; ++j) {
+    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+    if (b == end) continue;                  // tracked: its degree is its support
+    std::uint64_t* const acc = tr.acc.data();
+    std::fill(acc, acc + words, std::uint64_t{0});
+    acc[static_cast<std::size_t>(j) / 64] |= std::uint64_t{1} << (j % 64);
+    std::size_t q = b;
+    for (; tr.items[q] != -1; ++q) {
+      const std::int32_t y = tr.items[q];
+      if (tr.bit_row(y) >= 0) {
+        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.bit_row(y)) * words;
+        for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
+      } else {
         const std::int32_t* p = tr.overlap.data() + tr.first(y);
-        const std::int32_t* const end = p + tr.count(y);
-        for (; p != end; ++p) {
-          if (tr.mark(*p) == st) continue;
-          tr.mark(*p) = st;
-          ++shared;
-        }
-      } else if (tag(y) >= T && tr.mark(y) != st) {
-        tr.mark(y) = st;
-        ++shared;
+        const std::int32_t* const pe = p + tr.count(y);
+        for (; p != pe; ++p) acc[static_cast<std::size_t>(*p) / 64] |= std::uint64_t{1} << (*p % 64);
       }
     }
+    for (++q; q < end; ++q) {
+      const std::int32_t x = tr.pos(tr.items[q]);
+      acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
+    }
+    // A tracked node of M is in the reach when it shares an element with u (its list is not
+    // walked, so it is in no overlap list).
     for (const std::int32_t x : tr.tracked_here) {
-      if (tr.mark(x) == st) continue;
+      const std::int32_t px = tr.pos(x);
+      if ((acc[static_cast<std::size_t>(px) / 64] >> (px % 64)) & 1U) continue;
       tracked_node& t = *tr.of(x);
-      for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
-        const std::int32_t y = w.list_node(s);
-        if (w.bucket_next(y) >= 0) break;
-        if (y == e) continue;
-        const track_entry* en = t.map.find(y);
+      for (std::size_t r = b; tr.items[r] != -1; ++r) {
+        const track_entry* en = t.map.find(tr.items[r]);
         if (en != nullptr && en->cell != 0) {
-          tr.mark(x) = st;
-          ++shared;
+          acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
           break;
         }
       }
     }
-    tr.shared(u) = shared;
+    std::int32_t shared = 0;
+    for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
+    tr.shared(tr.boundary[static_cast<std::size_t>(j)]) = shared;
   }
 }
 
@@ -695,9 +725,11 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
           }
         }
       } else {
-        for (std::int32_t s = w.list_next(w.list_next(vi)); s != 0; s = w.list_next(s)) {
-          const std::int32_t vs = w.list_node(s);
-          if (w.bucket_next(vs) >= 0) break;
+        // The elements of vi's list after the purge are those gathered by count_shared less
+        // the absorbed ones, whose tags are positive.
+        for (std::size_t q = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(tr.pos(vi))]);
+             tr.items[q] != -1; ++q) {
+          const std::int32_t vs = tr.items[q];
           if (tag(vs) < 0) {
             tag(vs) -= 1;
             outmatched = true;
@@ -733,8 +765,9 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   if (!options.literal) {
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.slot_of.assign(n, 0);
-    tr.mark.assign(n, 0);
     tr.shared.assign(n, 0);
+    tr.pos.assign(n, 0);
+    tr.bit_row.assign(n, -1);
     tr.in_step.assign(n, 0);
     tr.first.assign(n, 0);
     tr.count.assign(n, 0);
