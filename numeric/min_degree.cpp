@@ -335,7 +335,16 @@ struct md_tracker {
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
+  std::vector<std::int32_t> direct;           // scratch: direct neighbours kept by a purge
   std::int32_t step = 0;
+  // A copy of every untracked node's list as a set, in consecutive words: its elements, then
+  // its direct neighbours. The purge only ever drops items (and adds the new element, in place
+  // of at least one dropped item), so each copy stays within its first extent. Reading these
+  // instead of following the list cells saves a cache miss per item.
+  std::vector<std::int32_t> pool;
+  rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
+  rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
+  rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
 
   tracked_node* of(std::int32_t x) {
     const std::int32_t s = slot_of(x);
@@ -592,8 +601,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   tr.tracked_here.clear();
   tr.items.clear();
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
-  // One walk of each untracked list: its elements (other than v, met as a node item) and its
-  // direct neighbours in M (tagged by the merge), and how many nodes of M hold each element.
+  // For each untracked node of M, from its copy: its elements and its direct neighbours in M
+  // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
+  // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
+  // elements, nodes of M, v) and e comes in.
   for (std::int32_t j = 0; j < m; ++j) {
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
@@ -602,11 +613,12 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       tr.tracked_here.push_back(x);
       continue;
     }
-    std::int32_t s = w.list_next(x);
-    for (; s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (w.bucket_next(y) >= 0) break;      // direct neighbours follow the elements
-      if (y == e) continue;
+    std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
+    const std::int32_t ne = tr.n_elements(x);
+    const std::int32_t nd = tr.n_direct(x);
+    std::int32_t kept = 0;
+    for (std::int32_t q = 0; q < ne; ++q) {
+      const std::int32_t y = c[q];
       if (tr.in_step(y) != tr.step) {
         tr.in_step(y) = tr.step;
         tr.count(y) = 0;
@@ -614,12 +626,22 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       }
       tr.count(y) += 1;
       tr.items.push_back(y);
+      if (tag(y) < T) c[kept++] = y;
     }
     tr.items.push_back(-1);
-    for (; s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (tag(y) >= T && y != e) tr.items.push_back(y);
+    tr.direct.clear();
+    for (std::int32_t q = ne; q < ne + nd; ++q) {
+      const std::int32_t y = c[q];
+      if (tag(y) < T)
+        tr.direct.push_back(y);
+      else if (y != e)
+        tr.items.push_back(y);
     }
+    c[kept++] = e;
+    tr.n_elements(x) = kept;
+    for (const std::int32_t y : tr.direct) c[kept++] = y;
+    tr.n_direct(x) = static_cast<std::int32_t>(tr.direct.size());
+    if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
@@ -768,6 +790,19 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.shared.assign(n, 0);
     tr.pos.assign(n, 0);
     tr.bit_row.assign(n, -1);
+    // The copies start as the adjacency lists (nodes only).
+    tr.pool_at.assign(n, 0);
+    tr.n_elements.assign(n, 0);
+    tr.n_direct.assign(n, 0);
+    std::int64_t cells = 0;
+    for (std::int32_t i = 1; i <= n; ++i) cells += tr.degree(i) - 1;
+    tr.pool.clear();
+    tr.pool.reserve(static_cast<std::size_t>(cells));
+    for (std::int32_t i = 1; i <= n; ++i) {
+      tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
+      for (std::int32_t c = w.list_next(i); c != 0; c = w.list_next(c)) tr.pool.push_back(w.list_node(c));
+      tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
+    }
     tr.in_step.assign(n, 0);
     tr.first.assign(n, 0);
     tr.count.assign(n, 0);
