@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "runtime/process.hpp"
@@ -335,13 +336,17 @@ struct md_tracker {
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
-  std::vector<std::int32_t> direct;           // scratch: direct neighbours kept by a purge
   std::int32_t step = 0;
   // A copy of every untracked node's list as a set, in consecutive words: its elements, then
   // its direct neighbours. The purge only ever drops items (and adds the new element, in place
   // of at least one dropped item), so each copy stays within its first extent. Reading these
   // instead of following the list cells saves a cache miss per item.
   std::vector<std::int32_t> pool;
+  std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
+  rt::vec1<std::int32_t> prev_cell;           // cell of an untracked list -> the cell before it
+  std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
+  std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
+  std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
   rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
   rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
   rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
@@ -479,7 +484,6 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
 void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
                       std::int32_t& tail) {
   auto& tag = w.list_node;
-  const std::int32_t T = tag(e);
   tr.prototyped.clear();
   tr.adopt.clear();
   std::int32_t li = e;
@@ -510,21 +514,20 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
       const std::int32_t c = drop_item(w, *t, e, true);
       if (c != 0) free_cell = c;
     } else {
-      std::int32_t ls = vi;
-      for (;;) {
-        const std::int32_t s = ls;
-        ls = w.list_next(s);
-        if (ls == 0) break;
-        if (tag(w.list_node(ls)) >= T) {
-          free_cell = ls;
-          w.list_next(s) = w.list_next(ls);
-          ls = s;
-        } else {
-          ++len;
-        }
+      // The cells to unlink were found in the node's copy; each is unlinked through the cell
+      // before it. Which dropped cell takes e does not matter: only the order of the links
+      // is ever read.
+      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
+      for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
+        const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
+        const std::int32_t p = tr.prev_cell(c);
+        const std::int32_t nc = w.list_next(c);
+        w.list_next(p) = nc;
+        if (nc != 0) tr.prev_cell(nc) = p;
+        free_cell = c;
       }
-    }
-    const std::int32_t lvi = w.list_next(vi);
+      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
+    }    const std::int32_t lvi = w.list_next(vi);
     if (lvi == 0) {
       w.list_next(i) = w.list_next(li);
       li = i;
@@ -561,8 +564,12 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
       en.prev = 0;
       const std::int32_t nc = w.list_next(free_cell);
       if (nc != 0) t->map.find(w.list_node(nc))->prev = e;
-    } else if (len + 1 >= tr.track_from) {
-      tr.adopt.push_back(vi);
+    } else {
+      const std::int32_t nc = w.list_next(free_cell);
+      tr.prev_cell(free_cell) = vi;
+      if (nc != 0) tr.prev_cell(nc) = free_cell;
+      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
+      if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
   w.list_next(tail) = 0;
@@ -601,6 +608,8 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   tr.tracked_here.clear();
   tr.items.clear();
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
+  tr.drop_cells.clear();
+  tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
   // For each untracked node of M, from its copy: its elements and its direct neighbours in M
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
   // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
@@ -609,11 +618,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
+    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
     if (tr.slot_of(x) != 0) {
       tr.tracked_here.push_back(x);
       continue;
     }
     std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
+    std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(x);
     const std::int32_t ne = tr.n_elements(x);
     const std::int32_t nd = tr.n_direct(x);
     std::int32_t kept = 0;
@@ -626,24 +637,36 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       }
       tr.count(y) += 1;
       tr.items.push_back(y);
-      if (tag(y) < T) c[kept++] = y;
+      if (tag(y) < T) {
+        cc[kept] = cc[q];
+        c[kept++] = y;
+      } else {
+        tr.drop_cells.push_back(cc[q]);
+      }
     }
     tr.items.push_back(-1);
-    tr.direct.clear();
+    tr.kept_direct.clear();
     for (std::int32_t q = ne; q < ne + nd; ++q) {
       const std::int32_t y = c[q];
-      if (tag(y) < T)
-        tr.direct.push_back(y);
-      else if (y != e)
-        tr.items.push_back(y);
+      if (tag(y) < T) {
+        tr.kept_direct.emplace_back(y, cc[q]);
+      } else {
+        tr.drop_cells.push_back(cc[q]);
+        if (y != e) tr.items.push_back(y);
+      }
     }
+    cc[kept] = 0;                            // e's cell: known after the purge
     c[kept++] = e;
     tr.n_elements(x) = kept;
-    for (const std::int32_t y : tr.direct) c[kept++] = y;
-    tr.n_direct(x) = static_cast<std::int32_t>(tr.direct.size());
+    for (const auto& [y, cell] : tr.kept_direct) {
+      cc[kept] = cell;
+      c[kept++] = y;
+    }
+    tr.n_direct(x) = static_cast<std::int32_t>(tr.kept_direct.size());
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
+  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
@@ -798,9 +821,16 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     for (std::int32_t i = 1; i <= n; ++i) cells += tr.degree(i) - 1;
     tr.pool.clear();
     tr.pool.reserve(static_cast<std::size_t>(cells));
+    tr.pool_cell.clear();
+    tr.pool_cell.reserve(static_cast<std::size_t>(cells));
+    tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
     for (std::int32_t i = 1; i <= n; ++i) {
       tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
-      for (std::int32_t c = w.list_next(i); c != 0; c = w.list_next(c)) tr.pool.push_back(w.list_node(c));
+      for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
+        tr.pool.push_back(w.list_node(c));
+        tr.pool_cell.push_back(c);
+        tr.prev_cell(c) = p;
+      }
       tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
     }
     tr.in_step.assign(n, 0);
