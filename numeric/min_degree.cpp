@@ -310,6 +310,13 @@ struct tracked_node {
   track_map map;
 };
 
+// What one step knows of an element met in the lists of the nodes of M.
+struct element_step {
+  std::int32_t step = 0;       // step the element was last met in
+  std::int32_t local = 0;      // its number among the elements met in that step
+  std::int32_t absorbed = 0;   // step it was absorbed in (0: live)
+};
+
 struct md_tracker {
   std::int32_t track_from = 1000;
   rt::vec1<std::int32_t> slot_of;             // node -> 1 + index in nodes, 0: not tracked
@@ -325,11 +332,11 @@ struct md_tracker {
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
   rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
-  rt::vec1<std::int32_t> in_step;             // element -> step its overlap list was started in
-  rt::vec1<std::int32_t> first;               // element -> start of its overlap list
-  rt::vec1<std::int32_t> count;               // element -> length of its overlap list
-  rt::vec1<std::int32_t> bit_row;             // element -> its row of bits, -1: listed only
-  std::vector<std::int32_t> touched;          // elements met in this step
+  rt::vec1<element_step> elem;                // element -> what this step knows of it
+  std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
+  std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
+  std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
+  std::vector<std::int32_t> touched;          // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
@@ -605,7 +612,9 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   const auto m = static_cast<std::int32_t>(tr.boundary.size());
   ++tr.step;
   tr.touched.clear();
+  tr.lcount.clear();
   tr.tracked_here.clear();
+  for (const std::int32_t a : tr.absorbed) tr.elem(a).absorbed = tr.step;
   tr.items.clear();
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
   tr.drop_cells.clear();
@@ -630,14 +639,16 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
       const std::int32_t y = c[q];
-      if (tr.in_step(y) != tr.step) {
-        tr.in_step(y) = tr.step;
-        tr.count(y) = 0;
+      element_step& es = tr.elem(y);
+      if (es.step != tr.step) {
+        es.step = tr.step;
+        es.local = static_cast<std::int32_t>(tr.touched.size());
         tr.touched.push_back(y);
+        tr.lcount.push_back(0);
       }
-      tr.count(y) += 1;
-      tr.items.push_back(y);
-      if (tag(y) < T) {
+      tr.lcount[static_cast<std::size_t>(es.local)] += 1;
+      tr.items.push_back(es.local);
+      if (es.absorbed != tr.step) {
         cc[kept] = cc[q];
         c[kept++] = y;
       } else {
@@ -671,11 +682,14 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
   std::int32_t n_rows = 0;
-  for (const std::int32_t y : tr.touched) {
-    tr.first(y) = at;
-    at += tr.count(y);
-    tr.bit_row(y) = static_cast<std::size_t>(tr.count(y)) >= 2 * words ? n_rows++ : -1;
-    tr.count(y) = 0;
+  const std::size_t n_touched = tr.touched.size();
+  tr.lfirst.resize(n_touched);
+  tr.lrow.resize(n_touched);
+  for (std::size_t l = 0; l < n_touched; ++l) {
+    tr.lfirst[l] = at;
+    at += tr.lcount[l];
+    tr.lrow[l] = static_cast<std::size_t>(tr.lcount[l]) >= 2 * words ? n_rows++ : -1;
+    tr.lcount[l] = 0;
   }
   tr.overlap.resize(static_cast<std::size_t>(at));
   tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
@@ -684,11 +698,11 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
     if (b == end) continue;                  // tracked
     for (std::size_t q = b; tr.items[q] != -1; ++q) {
-      const std::int32_t y = tr.items[q];
-      tr.overlap[static_cast<std::size_t>(tr.first(y) + tr.count(y))] = j;
-      tr.count(y) += 1;
-      if (tr.bit_row(y) >= 0)
-        tr.rows[static_cast<std::size_t>(tr.bit_row(y)) * words + static_cast<std::size_t>(j) / 64] |=
+      const auto l = static_cast<std::size_t>(tr.items[q]);
+      tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
+      tr.lcount[l] += 1;
+      if (tr.lrow[l] >= 0)
+        tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
             std::uint64_t{1} << (j % 64);
     }
   }
@@ -704,13 +718,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     acc[static_cast<std::size_t>(j) / 64] |= std::uint64_t{1} << (j % 64);
     std::size_t q = b;
     for (; tr.items[q] != -1; ++q) {
-      const std::int32_t y = tr.items[q];
-      if (tr.bit_row(y) >= 0) {
-        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.bit_row(y)) * words;
+      const auto l = static_cast<std::size_t>(tr.items[q]);
+      if (tr.lrow[l] >= 0) {
+        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
         for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
       } else {
-        const std::int32_t* p = tr.overlap.data() + tr.first(y);
-        const std::int32_t* const pe = p + tr.count(y);
+        const std::int32_t* p = tr.overlap.data() + tr.lfirst[l];
+        const std::int32_t* const pe = p + tr.lcount[l];
         for (; p != pe; ++p) acc[static_cast<std::size_t>(*p) / 64] |= std::uint64_t{1} << (*p % 64);
       }
     }
@@ -725,7 +739,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if ((acc[static_cast<std::size_t>(px) / 64] >> (px % 64)) & 1U) continue;
       tracked_node& t = *tr.of(x);
       for (std::size_t r = b; tr.items[r] != -1; ++r) {
-        const track_entry* en = t.map.find(tr.items[r]);
+        const track_entry* en = t.map.find(tr.touched[static_cast<std::size_t>(tr.items[r])]);
         if (en != nullptr && en->cell != 0) {
           acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
           break;
@@ -774,7 +788,7 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
         // the absorbed ones, whose tags are positive.
         for (std::size_t q = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(tr.pos(vi))]);
              tr.items[q] != -1; ++q) {
-          const std::int32_t vs = tr.items[q];
+          const std::int32_t vs = tr.touched[static_cast<std::size_t>(tr.items[q])];
           if (tag(vs) < 0) {
             tag(vs) -= 1;
             outmatched = true;
@@ -812,7 +826,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.slot_of.assign(n, 0);
     tr.shared.assign(n, 0);
     tr.pos.assign(n, 0);
-    tr.bit_row.assign(n, -1);
+
     // The copies start as the adjacency lists (nodes only).
     tr.pool_at.assign(n, 0);
     tr.n_elements.assign(n, 0);
@@ -833,9 +847,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       }
       tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
     }
-    tr.in_step.assign(n, 0);
-    tr.first.assign(n, 0);
-    tr.count.assign(n, 0);
+    tr.elem.assign(n, element_step{});
   }
   std::int64_t T = 0;
   std::int32_t k = 0;
