@@ -719,6 +719,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     std::size_t q = b;
     for (; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
+      if (tr.lcount[l] == 1) continue;       // u alone
       if (tr.lrow[l] >= 0) {
         const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
         for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
@@ -784,11 +785,10 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
           }
         }
       } else {
-        // The elements of vi's list after the purge are those gathered by count_shared less
-        // the absorbed ones, whose tags are positive.
-        for (std::size_t q = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(tr.pos(vi))]);
-             tr.items[q] != -1; ++q) {
-          const std::int32_t vs = tr.touched[static_cast<std::size_t>(tr.items[q])];
+        // The elements of vi's list after the purge: the element part of its copy.
+        const std::int32_t* const c = tr.pool.data() + tr.pool_at(vi);
+        for (std::int32_t q = 0; q < tr.n_elements(vi); ++q) {
+          const std::int32_t vs = c[q];
           if (tag(vs) < 0) {
             tag(vs) -= 1;
             outmatched = true;
