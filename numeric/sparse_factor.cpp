@@ -186,34 +186,14 @@ inline void add_scaled_scatter(double* __restrict w1, const double* __restrict x
   for (; t < len; ++t) w1[col[t]] = x[t] * m + w1[col[t]];
 }
 
-// What the numeric stage reads of one row each time the row is used: its link in the row
-// lists, its next entry, where its columns lie and where it ends, side by side in one cell
-// so that a use costs one memory access rather than five.
-struct alignas(16) row_cursor {
-  std::int32_t link = 0;    // row_list: first waiting row (before k), next in list (after)
-  std::int32_t next = 0;    // next_entry
-  std::int32_t mu = 0;      // factor_column position = mu + factor_value position
-  std::int32_t last = 0;    // last factor_value position of the row (first - 1 if none)
-};
-
-// Copies the lists and next entries back to their places in int_work, so that the work
-// arrays end as the entry-by-entry stage leaves them. Rows before `done` were factored.
-void store_cursors(const rt::vec1<row_cursor>& rows, factor_structure& f,
-                   slice<std::int32_t> next_entry, std::int32_t done) {
-  for (std::int32_t k = 1; k <= f.n; ++k) {
-    f.row_list(k) = rows(k).link;
-    if (k < done && f.factor_row_start(k) <= rows(k).last) next_entry(k) = rows(k).next;
-  }
-}
-
 }  // namespace
 
 // The same operations as numeric_factor_reference, in the same order for every cell. What
 // differs is how they are reached: a row's remaining stretch whose columns are consecutive
 // (in the trailing dense part of mixed-model equations most are) is added as a plain dense
-// loop, other stretches through their column numbers; the rows' list links and positions
-// are kept side by side, and the rows waiting for k are fetched ahead while the current one
-// is added (they were last touched long before, so they come from main memory).
+// loop, other stretches through their column numbers without re-reading the row's offsets
+// per entry, and the first cells of the next waiting row are fetched ahead while the current
+// one is added (its entries were last touched long before, so they come from main memory).
 void numeric_factor(const permuted_matrix& a, factor_structure& f,
                     slice<std::int32_t> next_entry, slice<double> inv_pivot,
                     slice<double> factor_value, std::int64_t& FLAG) {
@@ -223,16 +203,13 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
     return;
   }
   auto& w = inv_pivot;        // columns >= k: the row being computed; < k: 1/d
-  for (std::int32_t k = 1; k <= n; ++k) w(k) = 0.0;
+  for (std::int32_t k = 1; k <= n; ++k) {
+    w(k) = 0.0;
+    f.row_list(k) = 0;
+  }
   if (n == 0) {
     FLAG = 0;
     return;
-  }
-  rt::vec1<row_cursor> rows;
-  rows.assign(n);
-  for (std::int32_t k = 1; k <= n; ++k) {
-    rows(k).mu = f.factor_index_start(k) - f.factor_row_start(k);
-    rows(k).last = f.factor_row_start(k + 1) - 1;
   }
   double* const w1 = &w(1) - 1;   // w1[c] is w(c): the inv_pivot cells lie inside real_work
   for (std::int32_t k = 1; k <= n; ++k) {
@@ -242,26 +219,23 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
       if (k <= c) w(c) = a.value(p);
     }
     double dk = w(k);
-    std::int32_t i = rows(k).link;
+    std::int32_t i = f.row_list(k);
     while (i != 0) {
-      row_cursor& r = rows(i);
-      const std::int32_t next_i = r.link;
+      const std::int32_t next_i = f.row_list(i);
       if (next_i != 0) {
-        // The next row's cell was fetched during the last use; fetch what it points to,
-        // and the cell of the row after it.
-        const row_cursor& rn = rows(next_i);
-        __builtin_prefetch(&factor_value(rn.next));
-        __builtin_prefetch(&f.factor_column(rn.mu + rn.next));
+        const std::int32_t pn = next_entry(next_i);
+        __builtin_prefetch(&factor_value(pn));
         __builtin_prefetch(&inv_pivot(next_i));
-        if (rn.link != 0) __builtin_prefetch(&rows(rn.link));
+        __builtin_prefetch(
+            &f.factor_column(f.factor_index_start(next_i) - f.factor_row_start(next_i) + pn));
       }
-      const std::int32_t p = r.next;
+      const std::int32_t p = next_entry(i);
       const double u = factor_value(p);
       const double m = -inv_pivot(i) * u;
       factor_value(p) = m;
-      const std::int32_t jmax = r.last;
+      const std::int32_t jmax = f.factor_row_start(i + 1) - 1;
       if (p + 1 <= jmax) {
-        const std::int32_t mu = r.mu;
+        const std::int32_t mu = f.factor_index_start(i) - f.factor_row_start(i);
         const std::int32_t q0 = p + 1;
         const std::int32_t len = jmax - p;
         const std::int32_t c0 = f.factor_column(mu + q0);
@@ -272,37 +246,36 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
           add_scaled_run(&w(c0), &factor_value(q0), m, len);
         } else {
           RT_CHECK_INDEX("factor values", jmax, factor_value.n);
+          RT_CHECK_INDEX("factor columns", mu + std::int64_t{jmax}, f.factor_column.n);
           add_scaled_scatter(w1, &factor_value(q0), &f.factor_column(mu + q0), m, len);
         }
-        r.next = q0;
-        r.link = rows(c0).link;
-        rows(c0).link = i;
+        next_entry(i) = q0;
+        f.row_list(i) = f.row_list(c0);
+        f.row_list(c0) = i;
       }
       dk = dk + u * m;
       i = next_i;
     }
     if (dk == 0.0) {
-      store_cursors(rows, f, next_entry, k);
       FLAG = 8 * std::int64_t{n} + k;
       return;
     }
     inv_pivot(k) = 1.0 / dk;
     const std::int32_t jmin = f.factor_row_start(k);
-    const std::int32_t jmax = rows(k).last;
+    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
     if (jmin <= jmax) {
-      const std::int32_t mu = rows(k).mu;
+      const std::int32_t mu = f.factor_index_start(k) - jmin;
       for (std::int32_t j = jmin; j <= jmax; ++j) {
         const std::int32_t c = f.factor_column(mu + j);
         factor_value(j) = w(c);
         w(c) = 0.0;
       }
-      rows(k).next = jmin;
+      next_entry(k) = jmin;
       const std::int32_t c = f.factor_column(mu + jmin);
-      rows(k).link = rows(c).link;
-      rows(c).link = k;
+      f.row_list(k) = f.row_list(c);
+      f.row_list(c) = k;
     }
   }
-  store_cursors(rows, f, next_entry, n + 1);
   FLAG = 0;
 }
 
