@@ -39,6 +39,12 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
                     slice<std::int32_t> next_entry, slice<double> inv_pivot,
                     slice<double> factor_value, std::int64_t& FLAG);
 
+// The same stage entry by entry through the column lists; numeric_factor gives the same
+// values bit for bit (tests compare the two).
+void numeric_factor_reference(const permuted_matrix& a, factor_structure& f,
+                              slice<std::int32_t> next_entry, slice<double> inv_pivot,
+                              slice<double> factor_value, std::int64_t& FLAG);
+
 // Solves Ut D U x = b(permuted); solution in the input numbering.
 void factor_solve(const rt::vec1<std::int32_t>& permutation, const factor_structure& f,
                   slice<double> inv_pivot, slice<double> factor_value, slice<double> solve_work,

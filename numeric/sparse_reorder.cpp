@@ -41,8 +41,32 @@ void sym_reorder(std::int32_t n, rt::vec1<std::int32_t>& row_start,
       dest(p) = counts(r);
     }
   }
-  // Apply the permutation of slots by following its cycles.
-  for (std::int32_t p = first; p < row_start(n + 1); ++p) {
+  // Move every entry to its slot. With room for a second copy of the entries this is one
+  // pass of independent stores and a copy back; otherwise the permutation of the slots is
+  // applied in place by following its cycles, one dependent random access after another.
+  // Both leave the same arrays.
+  const std::int32_t end = row_start(n + 1);
+  const std::int64_t entries = std::int64_t{end} - first;
+  const std::int64_t bytes = entries * std::int64_t{sizeof(std::int32_t) + sizeof(double)};
+  if (entries > 0 && first == 1 && rt::claim_memory(bytes)) {
+    rt::release_memory(bytes);
+    rt::vec1<std::int32_t> moved_column;
+    rt::vec1<double> moved_value;
+    moved_column.assign(entries);
+    moved_value.assign(entries);
+    for (std::int32_t p = 1; p < end; ++p) {
+      const std::int32_t q = dest(p);
+      moved_column(q) = column(p);
+      moved_value(q) = value(p);
+      dest(p) = p;
+    }
+    for (std::int32_t p = 1; p < end; ++p) {
+      column(p) = moved_column(p);
+      value(p) = moved_value(p);
+    }
+    return;
+  }
+  for (std::int32_t p = first; p < end; ++p) {
     while (dest(p) != p) {
       const std::int32_t q = dest(p);
       dest(p) = dest(q);
