@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "numeric/block_bookkeeping.hpp"
@@ -194,12 +193,12 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     return;
   }
 
-  // Literal rebuild through SBSIJ; each distinct position gets a number in order of first
-  // arrival, which is the order of the columns within its row once the store is finished.
+  // Literal rebuild through SBSIJ. Each term's slot is noted as it goes in (minus the slot
+  // when the term is the first at it), and the finishing turns those linked-form slots into
+  // the slots of the finished store, which later rounds replay.
   num::sparse_init(D);
-  std::unordered_map<std::uint64_t, std::int32_t> position;
-  std::vector<std::int32_t> position_row;
-  std::vector<std::int32_t> term_position;   // +id: adds to position id; -id: first at it
+  std::vector<std::int32_t> term_slot;   // linked-form slot of each term, -k when first at k
+  term_slot.reserve(static_cast<std::size_t>(s.n_terms));
   rt::text_out& con = rt::console();
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
@@ -208,40 +207,19 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     for_each_family_term(
         b, ne,
         [&](std::int32_t a, std::int32_t c, double x) {
-          num::SBSIJ(D, a, c, x, 5, 0, con, s.IER);
+          const std::int32_t k = num::SBSIJ_slot(D, a, c, x, 5, 0, con, s.IER);
           if (s.IER == 701 || s.IER == 702) rt::stop("", rt::exit_error);
-          const std::uint64_t key =
-              (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
-              static_cast<std::uint32_t>(c);
-          auto [it, is_new] =
-              position.try_emplace(key, static_cast<std::int32_t>(position_row.size()) + 1);
-          if (is_new) position_row.push_back(a);
-          term_position.push_back(is_new ? -it->second : it->second);
+          term_slot.push_back(s.IER == 0 ? -k : k);
         },
         add_rhs);
     add_family_residuals(s, b, rest);
   }
-  num::sparse_finish(D);
+  num::sparse_finish(D, term_slot);
 
-  // Slot of each position in the finished store: its row's start plus the positions of the
-  // same row that arrived before it.
-  std::vector<std::int32_t> filled(static_cast<std::size_t>(s.n_equations) + 1, 0);
-  std::vector<std::int32_t> position_slot(position_row.size() + 1, 0);
-  for (std::size_t id = 1; id <= position_row.size(); ++id) {
-    const std::int32_t r = position_row[id - 1];
-    position_slot[id] = D.row_start(r) + filled[static_cast<std::size_t>(r)]++;
-  }
-  s.n_terms = static_cast<std::int64_t>(term_position.size());
+  s.n_terms = static_cast<std::int64_t>(term_slot.size());
   s.term_slot.assign(s.n_terms, 0);
-  for (std::int64_t t = 1; t <= s.n_terms; ++t) {
-    const std::int32_t id = term_position[static_cast<std::size_t>(t - 1)];
-    s.term_slot(t) = id < 0 ? -position_slot[static_cast<std::size_t>(-id)]
-                            : position_slot[static_cast<std::size_t>(id)];
-  }
-  for (const auto& [key, id] : position)
-    if (D.column(position_slot[static_cast<std::size_t>(id)]) !=
-        static_cast<std::int32_t>(key & 0xFFFFFFFFu))
-      rt::internal_error("data store layout differs from the order of first arrival");
+  for (std::int64_t t = 1; t <= s.n_terms; ++t)
+    s.term_slot(t) = term_slot[static_cast<std::size_t>(t - 1)];
   s.terms_recorded = true;
 }
 
