@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "numeric/block_bookkeeping.hpp"
@@ -109,6 +110,30 @@ void add_family_residuals(run_state& s, family_block& b, bool rest) {
   s.residual_ss = ss;
 }
 
+// The number of store terms of a rebuild, in the equation numbers the blocks hold now (the
+// first round renumbers them as it goes, which keeps their order, so the count stands): a
+// size for the list of their slots.
+std::int64_t count_terms(const run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  std::int64_t count = 0;
+  for (const family_block& b : s.family) {
+    const std::int32_t n = b.n_records;
+    for (std::int32_t i = 1; i <= ne; ++i)
+      for (std::int32_t l = 1; l <= n; ++l) {
+        const std::int32_t a = b.equation(i, l);
+        if (a == 0) continue;
+        const std::int32_t m_first = b.is_rest_group ? l : 1;
+        const std::int32_t m_last = b.is_rest_group ? l : n;
+        for (std::int32_t k = 1; k <= ne; ++k)
+          for (std::int32_t m = m_first; m <= m_last; ++m) {
+            const std::int32_t c = b.equation(k, m);
+            if (c != 0 && a <= c) ++count;
+          }
+      }
+  }
+  return count;
+}
+
 }  // namespace
 
 void size_round_work(run_state& s) {
@@ -197,8 +222,10 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   // when the term is the first at it), and the finishing turns those linked-form slots into
   // the slots of the finished store, which later rounds replay.
   num::sparse_init(D);
-  std::vector<std::int32_t> term_slot;   // linked-form slot of each term, -k when first at k
-  term_slot.reserve(static_cast<std::size_t>(s.n_terms));
+  // term_slot(t): the linked-form slot of term t, -k when the term is the first at slot k.
+  // Sized from a count of the terms beforehand so that the list is not regrown as it fills.
+  std::int64_t t = 0;
+  if (s.term_slot.size() < 1) s.term_slot.assign(count_terms(s) + 1, 0);
   rt::text_out& con = rt::console();
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
@@ -209,17 +236,14 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
         [&](std::int32_t a, std::int32_t c, double x) {
           const std::int32_t k = num::SBSIJ_slot(D, a, c, x, 5, 0, con, s.IER);
           if (s.IER == 701 || s.IER == 702) rt::stop("", rt::exit_error);
-          term_slot.push_back(s.IER == 0 ? -k : k);
+          if (++t > s.term_slot.size()) s.term_slot.resize(2 * t, 0);
+          s.term_slot(t) = s.IER == 0 ? -k : k;
         },
         add_rhs);
     add_family_residuals(s, b, rest);
   }
-  num::sparse_finish(D, term_slot);
-
-  s.n_terms = static_cast<std::int64_t>(term_slot.size());
-  s.term_slot.assign(s.n_terms, 0);
-  for (std::int64_t t = 1; t <= s.n_terms; ++t)
-    s.term_slot(t) = term_slot[static_cast<std::size_t>(t - 1)];
+  num::sparse_finish(D, std::span<std::int32_t>(s.term_slot.data(), static_cast<std::size_t>(t)));
+  s.n_terms = t;
   s.terms_recorded = true;
 }
 
