@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
         line += buf[i];
       }
     }
+    std::fflush(log);  // the log can be watched while the run goes on
   }
   if (!line.empty()) std::fprintf(log, "%.6f %s\n", seconds(), line.c_str());
   int status = 0;
