@@ -21,6 +21,7 @@ void drop_empty_equations(run_state& s) {
 
   num::sparse_finish(s.equation_store);
   num::sparse_finish(s.AMAT);
+  s.AMAT.link.release();   // the finished store never reads the links of its linked form
 
   if (c > 0) {
     rt::write(con, {});

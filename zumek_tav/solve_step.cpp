@@ -23,6 +23,10 @@ void drop_empty_equations(run_state& s) {
   num::sparse_finish(s.equation_store);
   num::sparse_finish(s.WW);
   num::sparse_finish(s.GMAT);
+  // The links only chain the entries of the linked form; the finished stores never read them.
+  s.equation_store.link.release();
+  s.WW.link.release();
+  s.GMAT.link.release();
 
   if (c > 0) {
     rt::write(con, {"ZERO ROWS FOUND. COLLAPSING THE SYSTEM..."});
@@ -51,7 +55,6 @@ void release_solver_arrays(run_state& s) {
   s.inverse_permutation.release();
   s.equation_store.column.release();
   s.equation_store.value.release();
-  s.equation_store.link.release();
 }
 
 }  // namespace
