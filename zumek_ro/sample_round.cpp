@@ -110,6 +110,9 @@ void add_family_residuals(run_state& s, family_block& b, bool rest) {
   s.residual_ss = ss;
 }
 
+// How many terms ahead the replay of the data store asks for the value a term will update.
+constexpr std::int64_t replay_prefetch_distance = 32;
+
 // The number of store terms of a rebuild, in the equation numbers the blocks hold now (the
 // first round renumbers them as it goes, which keeps their order, so the count stands): a
 // size for the list of their slots.
@@ -206,6 +209,12 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
           b, ne,
           [&](std::int32_t, std::int32_t, double x) {
             const std::int32_t k = slot[++t];
+            // The slots jump about the store: ask for the value of a term some way ahead
+            // now, so that its cache miss overlaps the work of the terms in between.
+            if (t + replay_prefetch_distance <= n_terms) {
+              const std::int32_t ahead = slot[t + replay_prefetch_distance];
+              __builtin_prefetch(value + (ahead < 0 ? -ahead : ahead), 1);
+            }
             if (k < 0)
               value[-k] = x;                       // first term at the slot sets it
             else
