@@ -2,13 +2,16 @@
 // under the program's model with the true values listed below (they are also the starting values
 // written to "param.txt", each times an optional start factor).
 //
-//   simulate tav|ro <records> <pedigree members> <seed> [rounds] [start factor]
+//   simulate tav|ro <records> <pedigree members> <seed> [rounds] [start factor] [herds|mixed]
 //
 // Pedigree: founders, then members born in order into herds of about 250 members; dams are
 // recent females of the member's own herd (at most five progeny each); sires are mostly AI sires
 // from a small pool of recent males shared by all herds and renewed from time to time (so one
 // sire has many progeny in many herds and the pedigree is inbred), else a recent male of the
 // herd; a few parents unknown; generations overlap because parents come from a sliding window.
+// The mixed layout (last argument "mixed") has no herds: dams are any recent females, herd-years
+// and pens are drawn at random per record; its effects are better separated, which suits checks
+// of the posterior on small sets. The herd layout (default) is the one of real data sets.
 // Records: the youngest <records> members have one record each, in birth order. A recorded dam
 // with recorded progeny heads a maternal family (record category 2) with probability 0.7 unless
 // her own dam heads one, so families hold 2 to 6 records; everything else is the rest group.
@@ -174,6 +177,44 @@ pedigree make_pedigree(std::int32_t n, rng& r) {
   return p;
 }
 
+// The mixed layout: no herds; dams are any recent females, sires come from a pool of recent
+// males renewed often, and herd-years and pens are drawn at random for every record.
+pedigree make_pedigree_mixed(std::int32_t n, rng& r) {
+  pedigree p;
+  p.sire.assign(n + 1, 0);
+  p.dam.assign(n + 1, 0);
+  p.herd.assign(n + 1, 1);
+  p.male.assign(n + 1, 0);
+  std::vector<std::int32_t> progeny(n + 1, 0);
+  const std::int32_t founders = std::max<std::int32_t>(std::min<std::int32_t>(n, 20), n / 10);
+  const std::int32_t window = std::max<std::int32_t>(50, n / 6);  // parents from recent members
+  const std::int32_t pool_size = std::max<std::int32_t>(3, n / 400);
+  const std::int32_t renew_every = std::max<std::int32_t>(20, n / 50);
+  std::vector<std::int32_t> pool;
+  for (std::int32_t x = 1; x <= n; ++x) {
+    p.male[x] = char(r.uniform() < 0.5);
+    if (x <= founders) continue;
+    const std::int32_t lo = std::max<std::int32_t>(1, x - window);
+    if (pool.empty() || (x - founders) % renew_every == 0) {  // renew the sire pool
+      pool.clear();
+      for (int tries = 0; tries < 50 * pool_size && std::int32_t(pool.size()) < pool_size; ++tries) {
+        const std::int32_t c = lo + std::int32_t(r.below(x - lo));
+        if (p.male[c]) pool.push_back(c);
+      }
+    }
+    if (!pool.empty() && r.uniform() >= 0.05) p.sire[x] = pool[r.below(std::int64_t(pool.size()))];
+    if (r.uniform() >= 0.05) {
+      for (int tries = 0; tries < 30; ++tries) {
+        const std::int32_t c = lo + std::int32_t(r.below(x - lo));
+        if (!p.male[c] && progeny[c] < 5) { p.dam[x] = c; ++progeny[c]; break; }
+      }
+    }
+    p.known_parents += (p.sire[x] != 0) + (p.dam[x] != 0);
+    p.both_known += (p.sire[x] != 0 && p.dam[x] != 0);
+  }
+  return p;
+}
+
 // Lower Cholesky factor of an n x n matrix (row-major, n <= 6), in place.
 void cholesky(std::vector<double>& a, int n) {
   for (int j = 0; j < n; ++j) {
@@ -194,7 +235,8 @@ void cholesky(std::vector<double>& a, int n) {
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::cerr << "usage: simulate tav|ro <records> <pedigree members> <seed> [rounds] [start factor]\n";
+    std::cerr << "usage: simulate tav|ro <records> <pedigree members> <seed> [rounds] [start factor]"
+                 " [herds|mixed]\n";
     return 2;
   }
   const std::string program = argv[1];
@@ -205,12 +247,17 @@ int main(int argc, char** argv) {
   const std::uint64_t seed = std::strtoull(argv[4], nullptr, 10);
   const std::int32_t rounds = argc > 5 ? std::atoi(argv[5]) : 20;
   const double start = argc > 6 ? std::atof(argv[6]) : 1.0;
+  const bool mixed = argc > 7 && std::string(argv[7]) == "mixed";
+  if (argc > 7 && !mixed && std::string(argv[7]) != "herds") {
+    std::cerr << "simulate: layout must be herds or mixed\n";
+    return 2;
+  }
   if (n_rec < 10 || n_ped < n_rec + 20) {
     std::cerr << "simulate: need at least 10 records and 20 more members than records\n";
     return 2;
   }
   rng r(seed);
-  const pedigree ped = make_pedigree(n_ped, r);
+  const pedigree ped = mixed ? make_pedigree_mixed(n_ped, r) : make_pedigree(n_ped, r);
 
   // Genetic values: parent average plus Mendelian sampling with the 2 x 2 block (inbreeding of
   // the parents is ignored in the sampling variance; it is small here).
@@ -240,9 +287,9 @@ int main(int argc, char** argv) {
   // herd-years (four each).
   const std::int32_t n_herd = herds_of(n_ped);
   const std::int32_t n_year = std::max(1, n_rec / 40 / n_herd);
-  const std::int32_t n_hy = n_herd * n_year;
+  const std::int32_t n_hy = mixed ? std::max(5, n_rec / 40) : n_herd * n_year;
   const std::int32_t pens_per_hy = 4;
-  const std::int32_t n_pen = n_hy * pens_per_hy;
+  const std::int32_t n_pen = mixed ? std::max(5, n_rec / 10) : n_hy * pens_per_hy;
   std::vector<double> hy_effect(n_hy + 1), pen_effect(n_pen + 1);
   for (auto& v : hy_effect) v = 5.0 * r.normal();
   for (auto& v : pen_effect) v = std::sqrt(true_pen) * r.normal();
@@ -256,9 +303,10 @@ int main(int argc, char** argv) {
     record q;
     q.category = head[x] ? 2 : 1;
     const std::int32_t year = std::int32_t(std::int64_t(x - first_rec) * n_year / n_rec);
-    q.hy = (ped.herd[x] - 1) * n_year + year + 1;
+    q.hy = mixed ? 1 + std::int32_t(r.below(n_hy)) : (ped.herd[x] - 1) * n_year + year + 1;
     q.sex = ped.male[x] ? 1 : 2;
-    q.pen = (q.hy - 1) * pens_per_hy + 1 + std::int32_t(r.below(pens_per_hy));
+    q.pen = mixed ? 1 + std::int32_t(r.below(n_pen))
+                  : (q.hy - 1) * pens_per_hy + 1 + std::int32_t(r.below(pens_per_hy));
     q.animal = x;
     q.dam = ped.dam[x];
     q.weight = std::round((30.0 + 3.0 * r.normal()) * 100.0) / 100.0;
@@ -399,7 +447,9 @@ int main(int argc, char** argv) {
     f.put("-");
     f.put("-");
     f.num(11).text("grid points").end();
-    f.real(-0.4).real(0.4).text("coarse grid").end();
+    // A family of a dam and five offspring stays positive definite for |p| < 1/sqrt(5), about
+  // 0.447; the fine grid reaches half its width (0.05) past the coarse ends.
+  f.real(-0.3).real(0.3).text("coarse grid").end();
     f.real(0.01).text("fine grid step").end();
     for (int i = 0; i < 4; ++i) f.put("-");
     f.put("T write solutions");

@@ -9,7 +9,10 @@
 #include "numeric/min_degree.hpp"
 
 #include <cstdint>
+#include <algorithm>
+#include <bit>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "runtime/process.hpp"
@@ -307,6 +310,13 @@ struct tracked_node {
   track_map map;
 };
 
+// What one step knows of an element met in the lists of the nodes of M.
+struct element_step {
+  std::int32_t step = 0;       // step the element was last met in
+  std::int32_t local = 0;      // its number among the elements met in that step
+  std::int32_t absorbed = 0;   // step it was absorbed in (0: live)
+};
+
 struct md_tracker {
   std::int32_t track_from = 1000;
   rt::vec1<std::int32_t> slot_of;             // node -> 1 + index in nodes, 0: not tracked
@@ -320,24 +330,33 @@ struct md_tracker {
   std::vector<std::int32_t> found;
   // Counted degrees of the untracked nodes (see count_shared).
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
-  rt::vec1<std::uint32_t> mark;               // node -> stamp of the count it was last met in
-  std::uint32_t stamp = 0;
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
-  rt::vec1<std::int32_t> in_step;             // element -> step its overlap list was started in
-  rt::vec1<std::int32_t> first;               // element -> start of its overlap list
-  rt::vec1<std::int32_t> count;               // element -> length of its overlap list
-  std::vector<std::int32_t> touched;          // elements met in this step
-  std::vector<std::int32_t> overlap;          // bnd(w) n M for every touched w, one after another
+  rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
+  rt::vec1<element_step> elem;                // element -> what this step knows of it
+  std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
+  std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
+  std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
+  std::vector<std::int32_t> touched;          // elements met in this step, by local number
+  std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
+  std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
+  std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
+  std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
+  std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
   std::int32_t step = 0;
-
-  std::uint32_t next_stamp() {
-    if (stamp == std::numeric_limits<std::uint32_t>::max()) {
-      for (auto& x : mark) x = 0;
-      stamp = 0;
-    }
-    return ++stamp;
-  }
+  // A copy of every untracked node's list as a set, in consecutive words: its elements, then
+  // its direct neighbours. The purge only ever drops items (and adds the new element, in place
+  // of at least one dropped item), so each copy stays within its first extent. Reading these
+  // instead of following the list cells saves a cache miss per item.
+  std::vector<std::int32_t> pool;
+  std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
+  rt::vec1<std::int32_t> prev_cell;           // cell of an untracked list -> the cell before it
+  std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
+  std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
+  std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
+  rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
+  rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
+  rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
 
   tracked_node* of(std::int32_t x) {
     const std::int32_t s = slot_of(x);
@@ -472,7 +491,6 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
 void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
                       std::int32_t& tail) {
   auto& tag = w.list_node;
-  const std::int32_t T = tag(e);
   tr.prototyped.clear();
   tr.adopt.clear();
   std::int32_t li = e;
@@ -503,21 +521,20 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
       const std::int32_t c = drop_item(w, *t, e, true);
       if (c != 0) free_cell = c;
     } else {
-      std::int32_t ls = vi;
-      for (;;) {
-        const std::int32_t s = ls;
-        ls = w.list_next(s);
-        if (ls == 0) break;
-        if (tag(w.list_node(ls)) >= T) {
-          free_cell = ls;
-          w.list_next(s) = w.list_next(ls);
-          ls = s;
-        } else {
-          ++len;
-        }
+      // The cells to unlink were found in the node's copy; each is unlinked through the cell
+      // before it. Which dropped cell takes e does not matter: only the order of the links
+      // is ever read.
+      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
+      for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
+        const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
+        const std::int32_t p = tr.prev_cell(c);
+        const std::int32_t nc = w.list_next(c);
+        w.list_next(p) = nc;
+        if (nc != 0) tr.prev_cell(nc) = p;
+        free_cell = c;
       }
-    }
-    const std::int32_t lvi = w.list_next(vi);
+      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
+    }    const std::int32_t lvi = w.list_next(vi);
     if (lvi == 0) {
       w.list_next(i) = w.list_next(li);
       li = i;
@@ -554,8 +571,12 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
       en.prev = 0;
       const std::int32_t nc = w.list_next(free_cell);
       if (nc != 0) t->map.find(w.list_node(nc))->prev = e;
-    } else if (len + 1 >= tr.track_from) {
-      tr.adopt.push_back(vi);
+    } else {
+      const std::int32_t nc = w.list_next(free_cell);
+      tr.prev_cell(free_cell) = vi;
+      if (nc != 0) tr.prev_cell(nc) = free_cell;
+      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
+      if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
   w.list_next(tail) = 0;
@@ -580,86 +601,154 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
 //   new degree = old degree + |M| - S(u) - 1 - (interior nodes) = old degree + |bnd(e)| - 1 - S(u)
 // with bnd(e) the boundary after the purge. S(u) counts u, its direct neighbours in M (tagged by
 // the merge) and, for each element w of its list, bnd(w) n M: the nodes of M whose lists hold w,
-// gathered once per step from their lists. Tracked nodes keep their degree as their support
-// instead; their long lists are not walked, so whether a tracked node of M is in R(u) is asked
-// of its index, element by element of u's list.
+// gathered in one walk of their lists per step. The union is taken as bits over the places of
+// M: many elements of a sire share the same few nodes of M, so a count that visits each
+// element's overlap pays little for the repeats. Tracked nodes keep their degree as their
+// support instead; their long lists are not walked, so whether a tracked node of M is in R(u)
+// is asked of its index, element by element of u's list.
 void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
+  const auto m = static_cast<std::int32_t>(tr.boundary.size());
   ++tr.step;
   tr.touched.clear();
+  tr.lcount.clear();
   tr.tracked_here.clear();
-  for (const std::int32_t x : tr.boundary) {
+  for (const std::int32_t a : tr.absorbed) tr.elem(a).absorbed = tr.step;
+  tr.items.clear();
+  tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
+  tr.drop_cells.clear();
+  tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
+  // For each untracked node of M, from its copy: its elements and its direct neighbours in M
+  // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
+  // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
+  // elements, nodes of M, v) and e comes in.
+  for (std::int32_t j = 0; j < m; ++j) {
+    const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
+    tr.pos(x) = j;
+    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
+    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
     if (tr.slot_of(x) != 0) {
       tr.tracked_here.push_back(x);
       continue;
     }
-    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (w.bucket_next(y) >= 0) break;      // direct neighbours follow the elements
-      if (y == e) continue;                  // v itself, met as a node item of x
-      if (tr.in_step(y) != tr.step) {
-        tr.in_step(y) = tr.step;
-        tr.count(y) = 0;
+    std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
+    std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(x);
+    const std::int32_t ne = tr.n_elements(x);
+    const std::int32_t nd = tr.n_direct(x);
+    std::int32_t kept = 0;
+    for (std::int32_t q = 0; q < ne; ++q) {
+      const std::int32_t y = c[q];
+      element_step& es = tr.elem(y);
+      if (es.step != tr.step) {
+        es.step = tr.step;
+        es.local = static_cast<std::int32_t>(tr.touched.size());
         tr.touched.push_back(y);
+        tr.lcount.push_back(0);
       }
-      tr.count(y) += 1;
+      tr.lcount[static_cast<std::size_t>(es.local)] += 1;
+      tr.items.push_back(es.local);
+      if (es.absorbed != tr.step) {
+        cc[kept] = cc[q];
+        c[kept++] = y;
+      } else {
+        tr.drop_cells.push_back(cc[q]);
+      }
     }
+    tr.items.push_back(-1);
+    tr.kept_direct.clear();
+    for (std::int32_t q = ne; q < ne + nd; ++q) {
+      const std::int32_t y = c[q];
+      if (tag(y) < T) {
+        tr.kept_direct.emplace_back(y, cc[q]);
+      } else {
+        tr.drop_cells.push_back(cc[q]);
+        if (y != e) tr.items.push_back(y);
+      }
+    }
+    cc[kept] = 0;                            // e's cell: known after the purge
+    c[kept++] = e;
+    tr.n_elements(x) = kept;
+    for (const auto& [y, cell] : tr.kept_direct) {
+      cc[kept] = cell;
+      c[kept++] = y;
+    }
+    tr.n_direct(x) = static_cast<std::int32_t>(tr.kept_direct.size());
+    if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
+  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
+  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
+  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
+  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
-  for (const std::int32_t y : tr.touched) {
-    tr.first(y) = at;
-    at += tr.count(y);
-    tr.count(y) = 0;
+  std::int32_t n_rows = 0;
+  const std::size_t n_touched = tr.touched.size();
+  tr.lfirst.resize(n_touched);
+  tr.lrow.resize(n_touched);
+  for (std::size_t l = 0; l < n_touched; ++l) {
+    tr.lfirst[l] = at;
+    at += tr.lcount[l];
+    tr.lrow[l] = static_cast<std::size_t>(tr.lcount[l]) >= 2 * words ? n_rows++ : -1;
+    tr.lcount[l] = 0;
   }
   tr.overlap.resize(static_cast<std::size_t>(at));
-  for (const std::int32_t x : tr.boundary) {
-    if (tr.slot_of(x) != 0) continue;
-    for (std::int32_t s = w.list_next(x); s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (w.bucket_next(y) >= 0) break;
-      if (y == e) continue;
-      tr.overlap[static_cast<std::size_t>(tr.first(y) + tr.count(y))] = x;
-      tr.count(y) += 1;
+  tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
+  for (std::int32_t j = 0; j < m; ++j) {
+    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+    if (b == end) continue;                  // tracked
+    for (std::size_t q = b; tr.items[q] != -1; ++q) {
+      const auto l = static_cast<std::size_t>(tr.items[q]);
+      tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
+      tr.lcount[l] += 1;
+      if (tr.lrow[l] >= 0)
+        tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
+            std::uint64_t{1} << (j % 64);
     }
   }
-  for (const std::int32_t u : tr.boundary) {
-    if (tr.slot_of(u) != 0) continue;
-    const std::uint32_t st = tr.next_stamp();
-    tr.mark(u) = st;
-    std::int32_t shared = 1;
-    for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
-      const std::int32_t y = w.list_node(s);
-      if (y == e) continue;
-      if (w.bucket_next(y) < 0) {            // an element
-        const std::int32_t* p = tr.overlap.data() + tr.first(y);
-        const std::int32_t* const end = p + tr.count(y);
-        for (; p != end; ++p) {
-          if (tr.mark(*p) == st) continue;
-          tr.mark(*p) = st;
-          ++shared;
-        }
-      } else if (tag(y) >= T && tr.mark(y) != st) {
-        tr.mark(y) = st;
-        ++shared;
+  // S(u): the bits of u, of its direct neighbours in M and of the overlap lists of its
+  // elements, counted once each.
+  tr.acc.resize(words);
+  for (std::int32_t j = 0; j < m; ++j) {
+    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+    if (b == end) continue;                  // tracked: its degree is its support
+    std::uint64_t* const acc = tr.acc.data();
+    std::fill(acc, acc + words, std::uint64_t{0});
+    acc[static_cast<std::size_t>(j) / 64] |= std::uint64_t{1} << (j % 64);
+    std::size_t q = b;
+    for (; tr.items[q] != -1; ++q) {
+      const auto l = static_cast<std::size_t>(tr.items[q]);
+      if (tr.lrow[l] >= 0) {
+        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
+        for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
+      } else {
+        const std::int32_t* p = tr.overlap.data() + tr.lfirst[l];
+        const std::int32_t* const pe = p + tr.lcount[l];
+        for (; p != pe; ++p) acc[static_cast<std::size_t>(*p) / 64] |= std::uint64_t{1} << (*p % 64);
       }
     }
+    for (++q; q < end; ++q) {
+      const std::int32_t x = tr.pos(tr.items[q]);
+      acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
+    }
+    // A tracked node of M is in the reach when it shares an element with u (its list is not
+    // walked, so it is in no overlap list).
     for (const std::int32_t x : tr.tracked_here) {
-      if (tr.mark(x) == st) continue;
+      const std::int32_t px = tr.pos(x);
+      if ((acc[static_cast<std::size_t>(px) / 64] >> (px % 64)) & 1U) continue;
       tracked_node& t = *tr.of(x);
-      for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) {
-        const std::int32_t y = w.list_node(s);
-        if (w.bucket_next(y) >= 0) break;
-        if (y == e) continue;
-        const track_entry* en = t.map.find(y);
+      for (std::size_t r = b; tr.items[r] != -1; ++r) {
+        const track_entry* en = t.map.find(tr.touched[static_cast<std::size_t>(tr.items[r])]);
         if (en != nullptr && en->cell != 0) {
-          tr.mark(x) = st;
-          ++shared;
+          acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
           break;
         }
       }
     }
-    tr.shared(u) = shared;
+    std::int32_t shared = 0;
+    for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
+    tr.shared(tr.boundary[static_cast<std::size_t>(j)]) = shared;
   }
 }
 
@@ -695,9 +784,11 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
           }
         }
       } else {
-        for (std::int32_t s = w.list_next(w.list_next(vi)); s != 0; s = w.list_next(s)) {
-          const std::int32_t vs = w.list_node(s);
-          if (w.bucket_next(vs) >= 0) break;
+        // The elements of vi's list after the purge are those gathered by count_shared less
+        // the absorbed ones, whose tags are positive.
+        for (std::size_t q = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(tr.pos(vi))]);
+             tr.items[q] != -1; ++q) {
+          const std::int32_t vs = tr.touched[static_cast<std::size_t>(tr.items[q])];
           if (tag(vs) < 0) {
             tag(vs) -= 1;
             outmatched = true;
@@ -733,11 +824,30 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   if (!options.literal) {
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.slot_of.assign(n, 0);
-    tr.mark.assign(n, 0);
     tr.shared.assign(n, 0);
-    tr.in_step.assign(n, 0);
-    tr.first.assign(n, 0);
-    tr.count.assign(n, 0);
+    tr.pos.assign(n, 0);
+
+    // The copies start as the adjacency lists (nodes only).
+    tr.pool_at.assign(n, 0);
+    tr.n_elements.assign(n, 0);
+    tr.n_direct.assign(n, 0);
+    std::int64_t cells = 0;
+    for (std::int32_t i = 1; i <= n; ++i) cells += tr.degree(i) - 1;
+    tr.pool.clear();
+    tr.pool.reserve(static_cast<std::size_t>(cells));
+    tr.pool_cell.clear();
+    tr.pool_cell.reserve(static_cast<std::size_t>(cells));
+    tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
+    for (std::int32_t i = 1; i <= n; ++i) {
+      tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
+      for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
+        tr.pool.push_back(w.list_node(c));
+        tr.pool_cell.push_back(c);
+        tr.prev_cell(c) = p;
+      }
+      tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
+    }
+    tr.elem.assign(n, element_step{});
   }
   std::int64_t T = 0;
   std::int32_t k = 0;

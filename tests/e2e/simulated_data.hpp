@@ -14,13 +14,14 @@
 
 namespace simulated {
 
-// Writes param.txt, dat.txt and ped.txt for "tav" or "ro" into dir.
+// Writes param.txt, dat.txt and ped.txt for "tav" or "ro" into dir; layout "herds" or "mixed".
 inline void generate(const std::filesystem::path& dir, const std::string& program, int records,
-                     int members, int seed, int rounds, double start_factor = 1.0) {
+                     int members, int seed, int rounds, double start_factor = 1.0,
+                     const std::string& layout = "herds") {
   const std::string cmd = "cd '" + dir.string() + "' && '" SIMULATE_BIN "' " + program + " " +
                           std::to_string(records) + " " + std::to_string(members) + " " +
                           std::to_string(seed) + " " + std::to_string(rounds) + " " +
-                          std::to_string(start_factor) + " >simulate.txt";
+                          std::to_string(start_factor) + " " + layout + " >simulate.txt";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 

@@ -152,6 +152,10 @@ TEST(MinDegreeTracked, GeneratedMixedModels) {
   expect_same_order(solver_test::herd_pedigree_model(3000, 4, 20, 4, 10, 7), "herd pedigree");
   expect_same_order(solver_test::herd_pedigree_model(1500, 0, 3, 5, 4, 8),
                     "herd pedigree, no covariate");
+  // Many sires shared by many herds: nodes with dozens of elements and new boundaries of
+  // hundreds of nodes, so the counts run over several words of bits.
+  expect_same_order(solver_test::herd_pedigree_model(8000, 1, 60, 5, 80, 9),
+                    "herd pedigree, many shared sires");
 }
 
 TEST(MinDegreeTracked, PathStarAndDiagonalAreUnchanged) {
