@@ -1,8 +1,9 @@
 // run_timed: runs a program with its standard output read through a pipe and writes every line
 // it prints prefixed with the seconds elapsed since the start (so the phases of a run can be
 // timed from the console lines as they appear); at the end one line "#END status peak_kb seconds"
-// with the exit status and the child's peak resident memory (kB).
-//   run_timed <log file> <program> [arguments...]
+// with the exit status and the child's peak resident memory (kB). With -c, the console bytes
+// themselves (CR LF included) also go unchanged to that file, for byte comparisons.
+//   run_timed [-c <console file>] <log file> <program> [arguments...]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +15,15 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+  std::FILE* raw = nullptr;
+  if (argc >= 3 && std::strcmp(argv[1], "-c") == 0) {
+    raw = std::fopen(argv[2], "wb");
+    if (raw == nullptr) { std::perror(argv[2]); return 2; }
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: run_timed <log file> <program> [arguments...]\n");
+    std::fprintf(stderr, "usage: run_timed [-c <console file>] <log file> <program> [arguments...]\n");
     return 2;
   }
   std::FILE* log = std::fopen(argv[1], "w");
@@ -47,6 +55,7 @@ int main(int argc, char** argv) {
     const ssize_t got = read(fd[0], buf, sizeof buf);
     if (got <= 0) break;
     const double t = seconds();  // lines that arrive together get the time of their arrival
+    if (raw != nullptr) std::fwrite(buf, 1, static_cast<std::size_t>(got), raw);
     for (ssize_t i = 0; i < got; ++i) {
       if (buf[i] == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -56,6 +65,7 @@ int main(int argc, char** argv) {
         line += buf[i];
       }
     }
+    std::fflush(log);  // the log can be watched while the run goes on
   }
   if (!line.empty()) std::fprintf(log, "%.6f %s\n", seconds(), line.c_str());
   int status = 0;
@@ -64,5 +74,6 @@ int main(int argc, char** argv) {
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::fprintf(log, "#END %d %ld %.6f\n", code, ru.ru_maxrss, seconds());
   std::fclose(log);
+  if (raw != nullptr) std::fclose(raw);
   return code;
 }

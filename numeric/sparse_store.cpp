@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "runtime/process.hpp"
+
 namespace num {
 
 namespace {
@@ -113,15 +115,18 @@ void sparse_init(sparse_store& s) {
   s.fill_index.long_rows.clear();
 }
 
-void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
-           int duplicate_action, int message_level, rt::text_out& message_unit,
-           std::int32_t& IER) {
+namespace {
+
+// SBSIJ proper; returns the slot that holds (I, J) after the call, 0 when nothing was stored.
+inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+                              int duplicate_action, int message_level,
+                              rt::text_out& message_unit, std::int32_t& IER) {
   IER = 0;
   const std::int32_t order = s.order;
   if (I < 1 || I > order || J < 1 || J > order) {
     IER = 701;
     if (message_level >= 0) write_701(message_unit, I, J);
-    return;
+    return 0;
   }
   sparse_fill_index& ix = s.fill_index;
   if (ix.long_id.size() != order) {          // a store filled without sparse_init: no rows indexed yet
@@ -136,14 +141,14 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
     if (F < 1) {
       IER = 702;
       if (message_level >= 0) write_702(message_unit);
-      return;
+      return 0;
     }
     s.row_start(I) = F;
     s.column(F) = J;
     s.value(F) = entry_value;
     s.link(F) = -I;
     free_counter = F - 1;
-    return;
+    return F;
   }
 
   const std::int32_t id = ix.long_id(I);
@@ -155,14 +160,14 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
       if (s.column(k) == J) {
         IER = 700;
         merge_duplicate(s.value(k), entry_value, duplicate_action);
-        return;
+        return k;
       }
     }
     const std::int32_t F = free_counter;
     if (F < 1) {
       IER = 702;
       if (message_level >= 0) write_702(message_unit);
-      return;
+      return 0;
     }
     s.link(lr.tail) = F;                      // append at the end of the chain
     s.link(F) = -I;
@@ -173,7 +178,7 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
     lr.tail = F;
     lr.count += 1;
     if (4 * static_cast<std::int64_t>(lr.count) > 3 * size) table_grow(lr, s.column);
-    return;
+    return F;
   }
 
   // Short row: walk the chain.
@@ -183,7 +188,7 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
     if (s.column(k) == J) {
       IER = 700;
       merge_duplicate(s.value(k), entry_value, duplicate_action);
-      return;
+      return k;
     }
     if (s.link(k) <= 0) break;                // k is the row's last entry
     k = s.link(k);
@@ -193,7 +198,7 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
   if (F < 1) {
     IER = 702;
     if (message_level >= 0) write_702(message_unit);
-    return;
+    return 0;
   }
   s.link(k) = F;
   s.link(F) = -I;
@@ -201,6 +206,21 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
   s.value(F) = entry_value;
   free_counter = F - 1;
   if (count + 1 > long_row_threshold) index_row(s, I, head, F, count + 1);
+  return F;
+}
+
+}  // namespace
+
+void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+           int duplicate_action, int message_level, rt::text_out& message_unit,
+           std::int32_t& IER) {
+  put_entry(s, I, J, entry_value, duplicate_action, message_level, message_unit, IER);
+}
+
+std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+                        int duplicate_action, int message_level, rt::text_out& message_unit,
+                        std::int32_t& IER) {
+  return put_entry(s, I, J, entry_value, duplicate_action, message_level, message_unit, IER);
 }
 
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
@@ -208,7 +228,9 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
 // written over its link (the row pointers fall out of the same walk); then the entries are
 // moved to their final slots by following the cycles of that permutation, swapping slot by
 // slot, so nothing beyond the store itself is needed and every entry moves at most once.
-void sparse_finish(sparse_store& s) {
+void sparse_finish(sparse_store& s) { sparse_finish(s, std::span<std::int32_t>()); }
+
+void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   sparse_fill_index& ix = s.fill_index;
   ix.long_id.release();
   std::vector<sparse_long_row>().swap(ix.long_rows);
@@ -229,6 +251,12 @@ void sparse_finish(sparse_store& s) {
   }
   s.row_start(std::int64_t{order} + 1) = next_slot;
   const std::int32_t nnz = next_slot - 1;
+
+  for (std::int32_t& k : slots) {             // linked slot (or minus it) -> its final slot
+    const std::int32_t a = k < 0 ? -k : k;
+    if (a <= F0 || a > NZ) rt::internal_error("slot outside the entries of the store");
+    k = k < 0 ? -s.link(a) : s.link(a);
+  }
 
   // Links: > 0 an entry still to move (its final slot), 0 a free slot, -1 a placed entry.
   for (std::int32_t k = F0 + 1; k <= NZ; ++k) {

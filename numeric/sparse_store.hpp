@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "runtime/array.hpp"
@@ -51,10 +52,21 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
            int duplicate_action, int message_level, rt::text_out& message_unit,
            std::int32_t& IER);
 
+// SBSIJ that also returns the slot holding (I, J) after the call (the new or the existing
+// entry's), 0 when IER is 701 or 702. The slot is that of the linked form; sparse_finish with
+// a slot list turns it into the slot of the finished store.
+std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
+                        int duplicate_action, int message_level, rt::text_out& message_unit,
+                        std::int32_t& IER);
+
 // Turns a store in linked form into row-compressed form in place: rows in row order, each in
 // the order its columns first arrived; slots above the entries and the links of all slots end
 // as 0. Linear in the number of entries; allocates nothing and releases SBSIJ's index.
 void sparse_finish(sparse_store& s);
+
+// The same, and each element of slots, a slot k of an entry in linked form (or -k), becomes
+// the slot that entry occupies in the finished store (or minus it).
+void sparse_finish(sparse_store& s, std::span<std::int32_t> slots);
 
 void fill_doubles(std::int64_t n, rt::vec1<double>& v, double x);
 void fill_ints(std::int64_t n, rt::vec1<std::int32_t>& v, std::int32_t x);

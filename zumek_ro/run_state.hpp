@@ -175,7 +175,7 @@ struct run_state {
   // the term is the first at slot k (it sets the value), +k when it adds to it. Later rounds
   // keep the finished structure and only replay the values.
   std::int64_t n_terms = 0;
-  rt::vec1<std::int32_t> term_slot;     // (n_terms)
+  rt::vec1<std::int32_t> term_slot;     // (n_terms or more; sized from a count of the terms)
   bool terms_recorded = false;
 
   // Shared inverses of families with equal residual structure (family_classes.hpp), formed on

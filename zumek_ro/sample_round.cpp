@@ -5,7 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <unordered_map>
+#include <span>
 #include <vector>
 
 #include "numeric/block_bookkeeping.hpp"
@@ -110,6 +110,33 @@ void add_family_residuals(run_state& s, family_block& b, bool rest) {
   s.residual_ss = ss;
 }
 
+// How many terms ahead the replay of the data store asks for the value a term will update.
+constexpr std::int64_t replay_prefetch_distance = 32;
+
+// The number of store terms of a rebuild, in the equation numbers the blocks hold now (the
+// first round renumbers them as it goes, which keeps their order, so the count stands): a
+// size for the list of their slots.
+std::int64_t count_terms(const run_state& s) {
+  const std::int32_t ne = s.n_effects;
+  std::int64_t count = 0;
+  for (const family_block& b : s.family) {
+    const std::int32_t n = b.n_records;
+    for (std::int32_t i = 1; i <= ne; ++i)
+      for (std::int32_t l = 1; l <= n; ++l) {
+        const std::int32_t a = b.equation(i, l);
+        if (a == 0) continue;
+        const std::int32_t m_first = b.is_rest_group ? l : 1;
+        const std::int32_t m_last = b.is_rest_group ? l : n;
+        for (std::int32_t k = 1; k <= ne; ++k)
+          for (std::int32_t m = m_first; m <= m_last; ++m) {
+            const std::int32_t c = b.equation(k, m);
+            if (c != 0 && a <= c) ++count;
+          }
+      }
+  }
+  return count;
+}
+
 }  // namespace
 
 void size_round_work(run_state& s) {
@@ -182,6 +209,12 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
           b, ne,
           [&](std::int32_t, std::int32_t, double x) {
             const std::int32_t k = slot[++t];
+            // The slots jump about the store: ask for the value of a term some way ahead
+            // now, so that its cache miss overlaps the work of the terms in between.
+            if (t + replay_prefetch_distance <= n_terms) {
+              const std::int32_t ahead = slot[t + replay_prefetch_distance];
+              __builtin_prefetch(value + (ahead < 0 ? -ahead : ahead), 1);
+            }
             if (k < 0)
               value[-k] = x;                       // first term at the slot sets it
             else
@@ -194,12 +227,14 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     return;
   }
 
-  // Literal rebuild through SBSIJ; each distinct position gets a number in order of first
-  // arrival, which is the order of the columns within its row once the store is finished.
+  // Literal rebuild through SBSIJ. Each term's slot is noted as it goes in (minus the slot
+  // when the term is the first at it), and the finishing turns those linked-form slots into
+  // the slots of the finished store, which later rounds replay.
   num::sparse_init(D);
-  std::unordered_map<std::uint64_t, std::int32_t> position;
-  std::vector<std::int32_t> position_row;
-  std::vector<std::int32_t> term_position;   // +id: adds to position id; -id: first at it
+  // term_slot(t): the linked-form slot of term t, -k when the term is the first at slot k.
+  // Sized from a count of the terms beforehand so that the list is not regrown as it fills.
+  std::int64_t t = 0;
+  if (s.term_slot.size() < 1) s.term_slot.assign(count_terms(s) + 1, 0);
   rt::text_out& con = rt::console();
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
@@ -208,40 +243,16 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     for_each_family_term(
         b, ne,
         [&](std::int32_t a, std::int32_t c, double x) {
-          num::SBSIJ(D, a, c, x, 5, 0, con, s.IER);
+          const std::int32_t k = num::SBSIJ_slot(D, a, c, x, 5, 0, con, s.IER);
           if (s.IER == 701 || s.IER == 702) rt::stop("", rt::exit_error);
-          const std::uint64_t key =
-              (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
-              static_cast<std::uint32_t>(c);
-          auto [it, is_new] =
-              position.try_emplace(key, static_cast<std::int32_t>(position_row.size()) + 1);
-          if (is_new) position_row.push_back(a);
-          term_position.push_back(is_new ? -it->second : it->second);
+          if (++t > s.term_slot.size()) s.term_slot.resize(2 * t, 0);
+          s.term_slot(t) = s.IER == 0 ? -k : k;
         },
         add_rhs);
     add_family_residuals(s, b, rest);
   }
-  num::sparse_finish(D);
-
-  // Slot of each position in the finished store: its row's start plus the positions of the
-  // same row that arrived before it.
-  std::vector<std::int32_t> filled(static_cast<std::size_t>(s.n_equations) + 1, 0);
-  std::vector<std::int32_t> position_slot(position_row.size() + 1, 0);
-  for (std::size_t id = 1; id <= position_row.size(); ++id) {
-    const std::int32_t r = position_row[id - 1];
-    position_slot[id] = D.row_start(r) + filled[static_cast<std::size_t>(r)]++;
-  }
-  s.n_terms = static_cast<std::int64_t>(term_position.size());
-  s.term_slot.assign(s.n_terms, 0);
-  for (std::int64_t t = 1; t <= s.n_terms; ++t) {
-    const std::int32_t id = term_position[static_cast<std::size_t>(t - 1)];
-    s.term_slot(t) = id < 0 ? -position_slot[static_cast<std::size_t>(-id)]
-                            : position_slot[static_cast<std::size_t>(id)];
-  }
-  for (const auto& [key, id] : position)
-    if (D.column(position_slot[static_cast<std::size_t>(id)]) !=
-        static_cast<std::int32_t>(key & 0xFFFFFFFFu))
-      rt::internal_error("data store layout differs from the order of first arrival");
+  num::sparse_finish(D, std::span<std::int32_t>(s.term_slot.data(), static_cast<std::size_t>(t)));
+  s.n_terms = t;
   s.terms_recorded = true;
 }
 

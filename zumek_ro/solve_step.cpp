@@ -1,5 +1,6 @@
 // STEP 4 and STEP 5: the empty equations dropped, the equations ordered and solved once.
 #include <cstdint>
+#include <utility>
 
 #include "numeric/equation_reduction.hpp"
 #include "numeric/solve_equations.hpp"
@@ -20,6 +21,7 @@ void drop_empty_equations(run_state& s) {
 
   num::sparse_finish(s.equation_store);
   num::sparse_finish(s.AMAT);
+  s.AMAT.link.release();   // the finished store never reads the links of its linked form
 
   if (c > 0) {
     rt::write(con, {});
@@ -32,10 +34,33 @@ void drop_empty_equations(run_state& s) {
   num::report_final_structure(s.n_effects, s.remaining_levels, s.n_equations, s.equation_store);
 }
 
+namespace {
+
+// The rounds read neither the mixed-model equations nor the solver's order and work space:
+// give their memory back once the solution stands, before the rounds size their own arrays.
+// The per-round data_store has the equation store's capacity (NZ slots): it takes over the
+// equation store's slot arrays, whose pages are in memory already, rather than have them
+// freed and then ask the system for as many fresh ones. Its first round fills them anew.
+void release_solver_arrays(run_state& s) {
+  s.int_work.release();
+  s.real_work.release();
+  s.permutation.release();
+  s.inverse_permutation.release();
+  s.data_store.column = std::move(s.equation_store.column);
+  s.data_store.value = std::move(s.equation_store.value);
+  s.data_store.link = std::move(s.equation_store.link);
+  s.equation_store.column.release();
+  s.equation_store.value.release();
+  s.equation_store.link.release();
+}
+
+}  // namespace
+
 void solve_equations(run_state& s) {
   num::solve_equations(s.n_equations, s.equation_store, s.rhs, s.solution, s.work_size,
                        s.permutation, s.inverse_permutation, s.int_work, s.real_work,
                        s.spare_storage, s.solver_stages, s.FLAG);
+  release_solver_arrays(s);
 
   rt::text_out& con = rt::console();
   rt::write(con, {"***"});

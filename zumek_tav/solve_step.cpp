@@ -23,6 +23,10 @@ void drop_empty_equations(run_state& s) {
   num::sparse_finish(s.equation_store);
   num::sparse_finish(s.WW);
   num::sparse_finish(s.GMAT);
+  // The links only chain the entries of the linked form; the finished stores never read them.
+  s.equation_store.link.release();
+  s.WW.link.release();
+  s.GMAT.link.release();
 
   if (c > 0) {
     rt::write(con, {"ZERO ROWS FOUND. COLLAPSING THE SYSTEM..."});
@@ -40,10 +44,26 @@ void drop_empty_equations(run_state& s) {
   num::report_final_structure(s.n_effects, s.remaining_levels, s.n_equations, s.equation_store);
 }
 
+namespace {
+
+// The rounds read neither the mixed-model equations nor the solver's order and work space:
+// give their memory back once the solution stands, before the rounds size their own arrays.
+void release_solver_arrays(run_state& s) {
+  s.int_work.release();
+  s.real_work.release();
+  s.permutation.release();
+  s.inverse_permutation.release();
+  s.equation_store.column.release();
+  s.equation_store.value.release();
+}
+
+}  // namespace
+
 void solve_equations(run_state& s) {
   num::solve_equations(s.n_equations, s.equation_store, s.rhs, s.solution, s.work_size,
                        s.permutation, s.inverse_permutation, s.int_work, s.real_work,
                        s.spare_storage, s.solver_stages, s.FLAG);
+  release_solver_arrays(s);
 
   rt::text_out& con = rt::console();
   rt::write(con, {"***"});

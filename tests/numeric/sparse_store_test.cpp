@@ -495,6 +495,64 @@ TEST(SparseStore, MillionEntriesIntoOneRowAreFast) {
   EXPECT_EQ(total, n + n / 10);
 }
 
+// SBSIJ_slot returns the slot of the entry it stored or added to (the same statuses and store as
+// SBSIJ); the finishing with the list of those slots turns each into the slot where the same
+// entry lies in the finished store, keeping the sign. Rows short and long (past the chain
+// length at which a row gets a column table), a store filled to the last slot, and the calls
+// refused (701, 702), which return slot 0.
+TEST(SparseStore, SlotsOfEntriesFollowTheFinishing) {
+  for (const int seed : {1, 2, 3}) {
+    const int order = 40, NZ = 700;
+    std::mt19937 gen(seed);
+    num::sparse_store s = make_store(order, NZ), twin = make_store(order, NZ);
+    std::vector<std::int32_t> slots;
+    std::vector<std::pair<int, int>> where;
+    int refused = 0;
+    for (int call = 0; call < 3000; ++call) {
+      // Row 1 and 2 grow long, the others stay short; now and then a position off the matrix.
+      const int I = call % 5 == 0 ? 1 + call % 2 : 1 + static_cast<int>(gen() % (order + 1));
+      const int J = 1 + static_cast<int>(gen() % order);
+      const double v = static_cast<double>(gen() % 1000) / 8.0;
+      std::int32_t ier = 0, ier_twin = 0;
+      const std::int32_t k = num::SBSIJ_slot(s, I, J, v, 5, -1, rt::console(), ier);
+      num::SBSIJ(twin, I, J, v, 5, -1, rt::console(), ier_twin);
+      ASSERT_EQ(ier, ier_twin);
+      if (ier == 701 || ier == 702) {
+        EXPECT_EQ(k, 0);
+        ++refused;
+        continue;
+      }
+      ASSERT_GE(k, 1);
+      ASSERT_LE(k, NZ);
+      EXPECT_EQ(s.column(k), J);
+      slots.push_back(ier == 0 ? -k : k);
+      where.emplace_back(I, J);
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(s.row_start(order + 1), 0);   // filled to the last slot
+    num::sparse_finish(s, slots);
+    num::sparse_finish(twin);
+    for (int i = 1; i <= order + 1; ++i) ASSERT_EQ(s.row_start(i), twin.row_start(i));
+    for (int k = 1; k <= NZ; ++k) {
+      ASSERT_EQ(s.column(k), twin.column(k));
+      ASSERT_EQ(s.value(k), twin.value(k));
+    }
+    std::map<std::pair<int, int>, int> first_slot;
+    for (std::size_t t = 0; t < slots.size(); ++t) {
+      const auto [I, J] = where[t];
+      const int k = slots[t] < 0 ? -slots[t] : slots[t];
+      ASSERT_GE(k, s.row_start(I));
+      ASSERT_LT(k, s.row_start(I + 1));
+      ASSERT_EQ(s.column(k), J);
+      const bool first = first_slot.find({I, J}) == first_slot.end();
+      EXPECT_EQ(slots[t] < 0, first);
+      const std::pair<int, int> position{I, J};
+      if (first) first_slot[position] = k;
+      else EXPECT_EQ(first_slot[position], k);
+    }
+  }
+}
+
 TEST(SparseStore, ManyRowsFinishFast) {
   // 200000 rows of five entries each, rows visited round-robin so that every chain spans the
   // whole store, which is completely full when finished.
