@@ -328,6 +328,7 @@ struct md_tracker {
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this purge
   std::vector<std::int32_t> found;
+  std::vector<std::int32_t> element_nodes;    // boundary of an element being absorbed
   // Counted degrees of the untracked nodes (see count_shared).
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
@@ -456,28 +457,30 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
       tail = s;
       tr.boundary.push_back(vs);
     } else {
-      if (tr.n_tracked > 0) {             // before its cells are relinked
-        tr.found.clear();
-        std::int32_t b = vs;
-        const std::int32_t bmax = w.bucket_prev(vs);
-        for (std::int32_t blp = 1; blp <= bmax; ++blp) {
-          b = w.list_next(b);
-          if (tr.slot_of(w.list_node(b)) != 0)
-            tr.found.push_back(w.list_node(b));
-        }
-        for (const std::int32_t x : tr.found) count_boundary(w, *tr.of(x), vs, -1);
-      }
+      // With tracked nodes about, the element's boundary is kept as it is walked (its cells are
+      // relinked below) and subtracted afterwards from the tracked nodes in it.
+      const bool keep = tr.n_tracked > 0;
+      tr.found.clear();
+      tr.element_nodes.clear();
       std::int32_t lb = w.list_next(vs);
       const std::int32_t blpmax = w.bucket_prev(vs);
       for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
         const std::int32_t b = lb;
         lb = w.list_next(b);
         const std::int32_t vb = w.list_node(b);
+        if (keep) {
+          tr.element_nodes.push_back(vb);
+          if (tr.slot_of(vb) != 0) tr.found.push_back(vb);
+        }
         if (tag(vb) >= T) continue;
         tag(vb) = T;
         w.list_next(tail) = b;
         tail = b;
         tr.boundary.push_back(vb);
+      }
+      for (const std::int32_t x : tr.found) {
+        tracked_node& t = *tr.of(x);
+        for (const std::int32_t y : tr.element_nodes) count_node(t, y, -1);
       }
       tag(vs) = T;
       tr.absorbed.push_back(vs);
@@ -623,7 +626,21 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
   // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
   // elements, nodes of M, v) and e comes in.
+  // The copies of the nodes of M lie far apart: their starts and first words are fetched a
+  // few nodes ahead.
+  constexpr std::int32_t ahead = 8;
+  for (std::int32_t j = 0; j < std::min(m, 2 * ahead); ++j)
+    __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j)]));
   for (std::int32_t j = 0; j < m; ++j) {
+    if (j + 2 * ahead < m)
+      __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j + 2 * ahead)]));
+    if (j + ahead < m) {
+      const std::int32_t xa = tr.boundary[static_cast<std::size_t>(j + ahead)];
+      __builtin_prefetch(tr.pool.data() + tr.pool_at(xa));
+      __builtin_prefetch(tr.pool_cell.data() + tr.pool_at(xa), 1);
+      __builtin_prefetch(&tr.n_elements(xa));
+      __builtin_prefetch(&tr.n_direct(xa));
+    }
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
@@ -638,6 +655,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t nd = tr.n_direct(x);
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
+      if (q + 8 < ne) __builtin_prefetch(&tr.elem(c[q + 8]), 1);
       const std::int32_t y = c[q];
       element_step& es = tr.elem(y);
       if (es.step != tr.step) {
