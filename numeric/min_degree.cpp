@@ -329,6 +329,10 @@ struct md_tracker {
   std::vector<std::int32_t> adopt;            // nodes to track after this purge
   std::vector<std::int32_t> found;
   std::vector<std::int32_t> element_nodes;    // boundary of an element being absorbed
+  // (tracked node, absorbed element holding it) of this step, and the places in M they add to
+  // the overlap lists, as (local element, place).
+  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_absorbed;
+  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_overlap;
   // Counted degrees of the untracked nodes (see count_shared).
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
@@ -445,6 +449,7 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
   const std::int32_t T = tag(e);
   tr.absorbed.clear();
   tr.boundary.clear();
+  tr.tracked_absorbed.clear();
   tail = e;
   std::int32_t ls = w.list_next(e);
   while (ls != 0) {
@@ -481,6 +486,7 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
       for (const std::int32_t x : tr.found) {
         tracked_node& t = *tr.of(x);
         for (const std::int32_t y : tr.element_nodes) count_node(t, y, -1);
+        tr.tracked_absorbed.emplace_back(x, vs);
       }
       tag(vs) = T;
       tr.absorbed.push_back(vs);
@@ -696,6 +702,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
   tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
+  // The tracked nodes of M are in no copy; they join the overlap lists of the absorbed elements
+  // that hold them (live elements are asked of their index below).
+  tr.tracked_overlap.clear();
+  for (const auto& [x, a] : tr.tracked_absorbed) {
+    const element_step& es = tr.elem(a);
+    if (es.step != tr.step) continue;        // in no copy of this step
+    tr.tracked_overlap.emplace_back(es.local, tr.pos(x));
+    tr.lcount[static_cast<std::size_t>(es.local)] += 1;
+  }
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
@@ -724,6 +739,14 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
             std::uint64_t{1} << (j % 64);
     }
   }
+  for (const auto& [l32, j] : tr.tracked_overlap) {
+    const auto l = static_cast<std::size_t>(l32);
+    tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
+    tr.lcount[l] += 1;
+    if (tr.lrow[l] >= 0)
+      tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
+          std::uint64_t{1} << (j % 64);
+  }
   // S(u): the bits of u, of its direct neighbours in M and of the overlap lists of its
   // elements, counted once each.
   tr.acc.resize(words);
@@ -751,19 +774,16 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       const std::int32_t x = tr.pos(tr.items[q]);
       acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
     }
-    // A tracked node of M is in the reach when it shares an element with u (its list is not
-    // walked, so it is in no overlap list).
+    // A tracked node x of M shares a live element with u when u has a positive count in x's
+    // index (the merge has already taken the absorbed elements out of the counts; those came
+    // in through the overlap lists).
+    const std::int32_t u = tr.boundary[static_cast<std::size_t>(j)];
     for (const std::int32_t x : tr.tracked_here) {
       const std::int32_t px = tr.pos(x);
       if ((acc[static_cast<std::size_t>(px) / 64] >> (px % 64)) & 1U) continue;
-      tracked_node& t = *tr.of(x);
-      for (std::size_t r = b; tr.items[r] != -1; ++r) {
-        const track_entry* en = t.map.find(tr.touched[static_cast<std::size_t>(tr.items[r])]);
-        if (en != nullptr && en->cell != 0) {
-          acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
-          break;
-        }
-      }
+      const track_entry* en = tr.of(x)->map.find(u);
+      if (en != nullptr && en->cnt > 0)
+        acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
     }
     std::int32_t shared = 0;
     for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
