@@ -822,8 +822,9 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
             outmatched = true;
           }
         }
-      } else {
-        // The elements of vi's list after the purge: the element part of its copy.
+      } else if (!tr.prototyped.empty()) {
+        // The elements of vi's list after the purge: the element part of its copy. Only the
+        // elements given a prototype in this purge carry a negative tag.
         const std::int32_t* const c = tr.pool.data() + tr.pool_at(vi);
         for (std::int32_t q = 0; q < tr.n_elements(vi); ++q) {
           const std::int32_t vs = c[q];
