@@ -333,6 +333,9 @@ struct md_tracker {
   // the overlap lists, as (local element, place).
   std::vector<std::pair<std::int32_t, std::int32_t>> tracked_absorbed;
   std::vector<std::pair<std::int32_t, std::int32_t>> tracked_overlap;
+  // Items the purge drops from the lists of the tracked nodes of M, as (node, item): item > 0
+  // a direct neighbour, item < 0 the element -item.
+  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_drops;
   // Counted degrees of the untracked nodes (see count_shared).
   rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
@@ -450,6 +453,7 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
   tr.absorbed.clear();
   tr.boundary.clear();
   tr.tracked_absorbed.clear();
+  tr.tracked_drops.clear();
   tail = e;
   std::int32_t ls = w.list_next(e);
   while (ls != 0) {
@@ -487,6 +491,7 @@ void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& 
         tracked_node& t = *tr.of(x);
         for (const std::int32_t y : tr.element_nodes) count_node(t, y, -1);
         tr.tracked_absorbed.emplace_back(x, vs);
+        tr.tracked_drops.emplace_back(x, -vs);
       }
       tag(vs) = T;
       tr.absorbed.push_back(vs);
@@ -502,6 +507,15 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
   auto& tag = w.list_node;
   tr.prototyped.clear();
   tr.adopt.clear();
+  // The items a walk of a tracked node's list would drop: the absorbed elements holding it and
+  // its direct neighbours in M (found by the merge and in the copies of the untracked nodes of
+  // M; pairs of tracked nodes are asked of the index), grouped by node in the walk's order.
+  for (const std::int32_t u : tr.tracked_here)
+    for (const std::int32_t x : tr.tracked_here)
+      if (x != u) tr.tracked_drops.emplace_back(u, x);
+  std::sort(tr.tracked_drops.begin(), tr.tracked_drops.end(),
+            [&tr](const auto& a, const auto& b) { return tr.pos(a.first) < tr.pos(b.first); });
+  std::size_t next_drop = 0;
   std::int32_t li = e;
   const std::int32_t ilpmax = w.bucket_prev(e);
   for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
@@ -519,12 +533,10 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
     std::int32_t free_cell = 0;
     std::int32_t len = 0;
     if (t != nullptr) {
-      for (const std::int32_t a : tr.absorbed) {
-        const std::int32_t c = drop_item(w, *t, a, false);
-        if (c != 0) free_cell = c;
-      }
-      for (const std::int32_t x : tr.boundary) {
-        const std::int32_t c = drop_item(w, *t, x, true);
+      for (; next_drop < tr.tracked_drops.size() && tr.tracked_drops[next_drop].first == vi;
+           ++next_drop) {
+        const std::int32_t item = tr.tracked_drops[next_drop].second;
+        const std::int32_t c = drop_item(w, *t, item > 0 ? item : -item, item > 0);
         if (c != 0) free_cell = c;
       }
       const std::int32_t c = drop_item(w, *t, e, true);
@@ -687,7 +699,11 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         tr.kept_direct.emplace_back(y, cc[q]);
       } else {
         tr.drop_cells.push_back(cc[q]);
-        if (y != e) tr.items.push_back(y);
+        if (y != e) {
+          tr.items.push_back(y);
+          // Direct adjacency is symmetric: a tracked y of M holds x, which its purge drops.
+          if (tr.slot_of(y) != 0) tr.tracked_drops.emplace_back(y, x);
+        }
       }
     }
     cc[kept] = 0;                            // e's cell: known after the purge
