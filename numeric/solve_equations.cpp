@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "numeric/phase_times.hpp"
 #include "numeric/sparse_solver.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
@@ -70,6 +71,7 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   int_work.assign(std::max<std::int64_t>(work_size, 0), 0);
   real_work.release();   // sized once the symbolic factor is known
 
+  phase_clock clock;
   solver_stages = 2;  // minimum-degree order, then reorder the upper triangle
   ODRV(n, a.row_start, a.column, a.value, permutation, inverse_permutation, work_size, int_work,
        solver_stages, FLAG);
@@ -77,6 +79,7 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
     rt::write(rt::console(), {"ERROR IN ODRV"});
     rt::stop("", rt::exit_error);
   }
+  clock.lap("ordering");
 
   // The symbolic factor first: the space the numeric factor needs is then known, and the
   // work arrays grow to it when the first estimate is short. Factor and solve follow.
@@ -93,6 +96,7 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
     int_work.assign(work_size, 0);
   }
   if (FLAG != 0) stop_sdrv(FLAG);
+  clock.lap("symbolic_factor");
   const factor_sizes sizes = SDRV_sizes(n, int_work);
   if (sizes.work_needed > work_size || work_size != first_work_size) {
     // After a regrown symbolic stage the numeric stage takes just the cells it needs.
@@ -104,6 +108,8 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   SDRV(n, permutation, inverse_permutation, a.row_start, a.column, a.value, rhs, solution,
        work_size, int_work, real_work, spare_storage, solver_stages, FLAG);
   if (FLAG != 0) stop_sdrv(FLAG);
+  clock.lap("numeric_factor_and_solve");
+  phase_clock::count("factor_entries", sizes.factor_entries);
 }
 
 }  // namespace num

@@ -186,6 +186,40 @@ inline void add_scaled_scatter(double* __restrict w1, const double* __restrict x
   for (; t < len; ++t) w1[col[t]] = x[t] * m + w1[col[t]];
 }
 
+// The start and the end of row k, shared by both numeric loops. load_row: the stored entries of
+// row k at or right of the diagonal into the working row (assignment, not addition).
+inline void load_row(const permuted_matrix& a, std::int32_t k, slice<double>& w) {
+  const std::int32_t pk = a.permutation(k);
+  for (std::int32_t p = a.row_start(pk); p < a.row_start(pk + 1); ++p) {
+    const std::int32_t c = a.inverse_permutation(a.column(p));
+    if (k <= c) w(c) = a.value(p);
+  }
+}
+
+// store_row: false on a zero pivot; otherwise the reciprocal pivot, the row's entries moved from
+// the working row into the factor (the working cells cleared), and row k put in the list of its
+// first column.
+inline bool store_row(factor_structure& f, std::int32_t k, double dk, slice<double>& w,
+                      slice<std::int32_t>& next_entry, slice<double>& factor_value) {
+  if (dk == 0.0) return false;
+  w(k) = 1.0 / dk;   // inv_pivot(k): the working row's cell k
+  const std::int32_t jmin = f.factor_row_start(k);
+  const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
+  if (jmin <= jmax) {
+    const std::int32_t mu = f.factor_index_start(k) - jmin;
+    for (std::int32_t j = jmin; j <= jmax; ++j) {
+      const std::int32_t c = f.factor_column(mu + j);
+      factor_value(j) = w(c);
+      w(c) = 0.0;
+    }
+    next_entry(k) = jmin;
+    const std::int32_t c = f.factor_column(mu + jmin);
+    f.row_list(k) = f.row_list(c);
+    f.row_list(c) = k;
+  }
+  return true;
+}
+
 }  // namespace
 
 // The same operations as numeric_factor_reference, in the same order for every cell. What
@@ -213,11 +247,7 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
   }
   double* const w1 = &w(1) - 1;   // w1[c] is w(c): the inv_pivot cells lie inside real_work
   for (std::int32_t k = 1; k <= n; ++k) {
-    const std::int32_t pk = a.permutation(k);
-    for (std::int32_t p = a.row_start(pk); p < a.row_start(pk + 1); ++p) {
-      const std::int32_t c = a.inverse_permutation(a.column(p));
-      if (k <= c) w(c) = a.value(p);
-    }
+    load_row(a, k, w);
     double dk = w(k);
     std::int32_t i = f.row_list(k);
     while (i != 0) {
@@ -256,24 +286,9 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
       dk = dk + u * m;
       i = next_i;
     }
-    if (dk == 0.0) {
+    if (!store_row(f, k, dk, w, next_entry, factor_value)) {
       FLAG = 8 * std::int64_t{n} + k;
       return;
-    }
-    inv_pivot(k) = 1.0 / dk;
-    const std::int32_t jmin = f.factor_row_start(k);
-    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
-    if (jmin <= jmax) {
-      const std::int32_t mu = f.factor_index_start(k) - jmin;
-      for (std::int32_t j = jmin; j <= jmax; ++j) {
-        const std::int32_t c = f.factor_column(mu + j);
-        factor_value(j) = w(c);
-        w(c) = 0.0;
-      }
-      next_entry(k) = jmin;
-      const std::int32_t c = f.factor_column(mu + jmin);
-      f.row_list(k) = f.row_list(c);
-      f.row_list(c) = k;
     }
   }
   FLAG = 0;
@@ -295,11 +310,7 @@ void numeric_factor_reference(const permuted_matrix& a, factor_structure& f,
     f.row_list(k) = 0;
   }
   for (std::int32_t k = 1; k <= n; ++k) {
-    const std::int32_t pk = a.permutation(k);
-    for (std::int32_t p = a.row_start(pk); p < a.row_start(pk + 1); ++p) {
-      const std::int32_t c = a.inverse_permutation(a.column(p));
-      if (k <= c) w(c) = a.value(p);
-    }
+    load_row(a, k, w);
     double dk = w(k);
     std::int32_t i = f.row_list(k);
     while (i != 0) {
@@ -323,24 +334,9 @@ void numeric_factor_reference(const permuted_matrix& a, factor_structure& f,
       dk = dk + u * m;
       i = next_i;
     }
-    if (dk == 0.0) {
+    if (!store_row(f, k, dk, w, next_entry, factor_value)) {
       FLAG = 8 * std::int64_t{n} + k;
       return;
-    }
-    inv_pivot(k) = 1.0 / dk;
-    const std::int32_t jmin = f.factor_row_start(k);
-    const std::int32_t jmax = f.factor_row_start(k + 1) - 1;
-    if (jmin <= jmax) {
-      const std::int32_t mu = f.factor_index_start(k) - jmin;
-      for (std::int32_t j = jmin; j <= jmax; ++j) {
-        const std::int32_t c = f.factor_column(mu + j);
-        factor_value(j) = w(c);
-        w(c) = 0.0;
-      }
-      next_entry(k) = jmin;
-      const std::int32_t c = f.factor_column(mu + jmin);
-      f.row_list(k) = f.row_list(c);
-      f.row_list(c) = k;
     }
   }
   FLAG = 0;

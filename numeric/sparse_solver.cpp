@@ -164,7 +164,11 @@ void SDRV(std::int32_t n, const rt::vec1<std::int32_t>& permutation,
   const slice<double> inv_pivot = carve(real_work, t + N, N);
   const slice<double> factor_value = carve(real_work, t + 2 * N, factor_capacity);
   if (numeric) {
+#ifdef ZUMEK_LITERAL_SOLVER
+    numeric_factor_reference(a, f, carve(int_work, e0, N), inv_pivot, factor_value, FLAG);
+#else
     numeric_factor(a, f, carve(int_work, e0, N), inv_pivot, factor_value, FLAG);
+#endif
     if (FLAG != 0) return;
   }
   if (solve) {

@@ -1,6 +1,8 @@
-// Families of equal link structure share one inversion per p and per grid point; every family
-// inverted on its own (the comparison build of each program) must give byte-identical console, chain and
-// solutions files on a generated data set of a few thousand records, for both programs.
+// The programs against their comparison builds, on a generated data set of a few thousand
+// records in herds: the comparison builds invert every family on its own (the programs share one
+// inversion among families of equal link structure), order the equations by the plain list
+// walks, factor with the plain loop and reorder in place. Console, chain and solutions files
+// must be byte-identical, for both programs.
 #include <gtest/gtest.h>
 
 #include <string>
