@@ -67,15 +67,15 @@ num::md_options tracked_from(std::int32_t len) {
   return o;
 }
 
-// The plain walks against tracking from list lengths 1 (every node with a list), 3, 16, 300 and the
-// default.
+// The plain walks against tracking from list lengths 1 (every node with a list), 3, 6, 16, 40,
+// 300 and the default.
 void expect_same_order(const triangle& t, const char* what) {
   const order_result ref = order(t, literal());
   ASSERT_EQ(ref.FLAG, 0) << what;
   for (std::int32_t i = 1; i <= t.n; ++i)
     ASSERT_EQ(ref.inverse_permutation[static_cast<std::size_t>(ref.permutation[i - 1]) - 1], i)
         << what;
-  for (const std::int32_t len : {1, 3, 16, 300, num::md_options{}.track_from}) {
+  for (const std::int32_t len : {1, 3, 6, 16, 40, 300, num::md_options{}.track_from}) {
     const order_result r = order(t, tracked_from(len));
     ASSERT_EQ(r.FLAG, 0) << what << " track_from " << len;
     ASSERT_EQ(r.permutation, ref.permutation) << what << " track_from " << len;
@@ -168,6 +168,29 @@ TEST(MinDegreeTracked, PathStarAndDiagonalAreUnchanged) {
   triangle path(25);
   for (int i = 1; i < 25; ++i) path.add(i, i + 1, 1.0);
   expect_same_order(path, "path");
+}
+
+// Hubs adjacent to each other and to overlapping runs of short chains: tracked nodes meet each
+// other directly, share elements with untracked nodes and lose elements absorbed around them.
+TEST(MinDegreeTracked, LinkedHubsOverChains) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::mt19937_64 g(seed);
+    const std::int32_t hubs = 2 + static_cast<std::int32_t>(seed % 4);
+    const std::int32_t n = hubs + 400;
+    triangle t(n);
+    for (std::int32_t h = 1; h <= hubs; ++h) {
+      t.add(h, h, 1.0);
+      for (std::int32_t h2 = h + 1; h2 <= hubs; ++h2)
+        if (g() % 2 == 0) t.add(h, h2, 1.0);
+    }
+    for (std::int32_t i = hubs + 1; i <= n; ++i) {
+      t.add(i, i, 1.0);
+      if (i < n && (i - hubs) % 7 != 0) t.add(i, i + 1, 1.0);
+      for (std::int32_t h = 1; h <= hubs; ++h)
+        if (g() % 3 == 0) t.add(h, i, 1.0);
+    }
+    expect_same_order(t, "linked hubs");
+  }
 }
 
 TEST(MinDegreeTracked, DenseRowsOrderInSeconds) {
