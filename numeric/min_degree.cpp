@@ -30,6 +30,16 @@ inline void bucket_push(md_work& w, std::int32_t i, std::int32_t d) {
   if (w.bucket_next(i) > 0) w.bucket_prev(w.bucket_next(i)) = i;
 }
 
+// Takes node u out of its degree bucket, if it is in one (bucket_prev(u) = 0: in none).
+inline void bucket_remove(md_work& w, std::int32_t u) {
+  if (w.bucket_prev(u) == 0) return;
+  if (w.bucket_prev(u) > 0)
+    w.bucket_next(w.bucket_prev(u)) = w.bucket_next(u);
+  else
+    w.bucket_head(-w.bucket_prev(u)) = w.bucket_next(u);
+  if (w.bucket_next(u) > 0) w.bucket_prev(w.bucket_next(u)) = w.bucket_prev(u);
+}
+
 // Builds the adjacency lists from the strict upper triangle, counts initial degrees and
 // fills the buckets. Returns false with FLAG set when the lists overflow or a row repeats a
 // column.
@@ -132,13 +142,7 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
     const std::int32_t i = li;            // previous boundary cell
     li = w.list_next(i);
     const std::int32_t vi = w.list_node(li);
-    if (w.bucket_prev(vi) != 0) {
-      if (w.bucket_prev(vi) > 0)
-        w.bucket_next(w.bucket_prev(vi)) = w.bucket_next(vi);
-      else
-        w.bucket_head(-w.bucket_prev(vi)) = w.bucket_next(vi);
-      if (w.bucket_next(vi) > 0) w.bucket_prev(w.bucket_next(vi)) = w.bucket_prev(vi);
-    }
+    bucket_remove(w, vi);
     std::int32_t ls = vi;
     for (;;) {
       const std::int32_t s = ls;
@@ -522,13 +526,7 @@ void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t 
     const std::int32_t i = li;
     li = w.list_next(i);
     const std::int32_t vi = w.list_node(li);
-    if (w.bucket_prev(vi) != 0) {
-      if (w.bucket_prev(vi) > 0)
-        w.bucket_next(w.bucket_prev(vi)) = w.bucket_next(vi);
-      else
-        w.bucket_head(-w.bucket_prev(vi)) = w.bucket_next(vi);
-      if (w.bucket_next(vi) > 0) w.bucket_prev(w.bucket_next(vi)) = w.bucket_prev(vi);
-    }
+    bucket_remove(w, vi);
     tracked_node* t = tr.of(vi);
     std::int32_t free_cell = 0;
     std::int32_t len = 0;
