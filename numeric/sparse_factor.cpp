@@ -238,7 +238,7 @@ __attribute__((target("avx512f"), always_inline)) inline void add_scatter_rows_a
   std::int32_t t = 0;
   for (; t + 8 <= len; t += 8) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + t));
-    __m512d a = _mm512_i32gather_pd(c, w1, 8);
+    __m512d a = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, c, w1, 8);
     for (int r = 0; r < R; ++r) a = _mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(x[r] + t), m[r]), a);
     _mm512_i32scatter_pd(w1, c, a, 8);
   }
@@ -297,12 +297,22 @@ __attribute__((target("avx512f"))) void add_group_avx512(double* w1, const pendi
 
 using add_group_kernel = void (*)(double*, const pending_update*, std::int32_t);
 
-add_group_kernel pick_add_group() {
+bool have_vectors(factor_vectors v) {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return add_group_avx512;
-  if (__builtin_cpu_supports("avx2")) return add_group_avx2;
+  switch (v) {
+    case factor_vectors::avx512: return __builtin_cpu_supports("avx512f");
+    case factor_vectors::avx2: return __builtin_cpu_supports("avx2");
+    default: return true;
+  }
+}
+
+add_group_kernel widest_add_group() {
+  if (have_vectors(factor_vectors::avx512)) return add_group_avx512;
+  if (have_vectors(factor_vectors::avx2)) return add_group_avx2;
   return add_group_sse2;
 }
+
+add_group_kernel add_group = widest_add_group();
 
 // Two updates touch the same cells in the same order of columns: equal lengths and either
 // the same column list or the same stretch of consecutive columns.
@@ -411,6 +421,17 @@ class row_lists {
 
 }  // namespace
 
+bool set_factor_vectors(factor_vectors v) {
+  if (!have_vectors(v)) return false;
+  switch (v) {
+    case factor_vectors::widest: add_group = widest_add_group(); break;
+    case factor_vectors::sse2: add_group = add_group_sse2; break;
+    case factor_vectors::avx2: add_group = add_group_avx2; break;
+    case factor_vectors::avx512: add_group = add_group_avx512; break;
+  }
+  return true;
+}
+
 // The same operations as numeric_factor_reference, in the same order for every cell. What
 // differs is how they are reached. Row k's list is taken in sweeps: first the multipliers,
 // the pivot sum and the moves of the rows into their next lists, row by row in list order
@@ -450,7 +471,6 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
   };
   rt::vec1<row_state> rs(n);
   row_lists lists(n / 8);
-  static const add_group_kernel add_group = pick_add_group();
   double* const w1 = &w(1) - 1;   // w1[c] is w(c): the inv_pivot cells lie inside real_work
   double* const fv1 = &factor_value(1) - 1;
   const std::int32_t* const fc1 = &f.factor_column(1) - 1;

@@ -39,6 +39,13 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
                     slice<std::int32_t> next_entry, slice<double> inv_pivot,
                     slice<double> factor_value, std::int64_t& FLAG);
 
+// The vector instructions of numeric_factor's inner loops: by default the widest the
+// processor has (the program itself is built for any x86-64). Every choice gives the same
+// results bit for bit; tests force each in turn. Returns false, changing nothing, when the
+// processor lacks them.
+enum class factor_vectors { widest, sse2, avx2, avx512 };
+bool set_factor_vectors(factor_vectors v);
+
 // The same stage entry by entry through the column lists; numeric_factor gives the same
 // values bit for bit (tests compare the two).
 void numeric_factor_reference(const permuted_matrix& a, factor_structure& f,
