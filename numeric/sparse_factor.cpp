@@ -371,7 +371,10 @@ class row_lists {
     std::int32_t next;
   };
 
-  explicit row_lists(std::int64_t first_blocks) : blocks_(std::max<std::int64_t>(first_blocks, 64)) {}
+  // Blocks are written when taken: no fill.
+  explicit row_lists(std::int64_t first_blocks) {
+    blocks_.resize_for_overwrite(std::max<std::int64_t>(first_blocks, 64));
+  }
 
   // Puts row at the front of the list whose first block is head (updated); returns the row
   // that was at the front before (0: none), which the linked cells would have as row's link.
@@ -410,7 +413,7 @@ class row_lists {
       free_ = blocks_(b).next;
       return b;
     }
-    if (used_ == blocks_.size()) blocks_.resize(2 * used_);
+    if (used_ == blocks_.size()) blocks_.resize_for_overwrite(2 * used_);
     return static_cast<std::int32_t>(++used_);
   }
 
@@ -469,11 +472,12 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
     std::int32_t mu;       // factor_column(mu + j) is the column of position j
     std::int32_t last;     // last column of the row
   };
-  rt::vec1<row_state> rs(n);
+  rt::vec1<row_state> rs;   // written when the row is done, before any list holds it
+  rs.resize_for_overwrite(n);
   row_lists lists(n / 8);
-  double* const w1 = &w(1) - 1;   // w1[c] is w(c): the inv_pivot cells lie inside real_work
-  double* const fv1 = &factor_value(1) - 1;
-  const std::int32_t* const fc1 = &f.factor_column(1) - 1;
+  double* const w1 = w.p - 1;   // w1[c] is w(c): the inv_pivot cells lie inside real_work
+  double* const fv1 = factor_value.p - 1;   // fv1[j] is factor_value(j)
+  const std::int32_t* const fc1 = f.factor_column.p - 1;   // may hold no cells at all
   // The end, after row k_done: the cells as the linked lists leave them, next_entry of the
   // rows done and the rows still waiting at the front of each list not yet walked.
   auto finish_lists = [&](std::int32_t k_done, std::int32_t n_rows) {
