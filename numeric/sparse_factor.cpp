@@ -239,7 +239,8 @@ __attribute__((target("avx512f"), always_inline)) inline void add_scatter_rows_a
   for (; t + 8 <= len; t += 8) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + t));
     __m512d a = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, c, w1, 8);
-    for (int r = 0; r < R; ++r) a = _mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(x[r] + t), m[r]), a);
+    for (int r = 0; r < R; ++r)
+      a = _mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(x[r] + t), m[r]), a);
     _mm512_i32scatter_pd(w1, c, a, 8);
   }
   for (; t < len; ++t) {
