@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <new>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace rt {
@@ -67,6 +68,16 @@ struct counted_allocator {
     release_memory(static_cast<std::int64_t>(n * sizeof(T)));
     free_storage(p, n * sizeof(T));
   }
+  // Elements made without a value are left as the storage holds them (see
+  // vec1::resize_for_overwrite); every other construction is the usual one.
+  template <class U>
+  void construct(U* p) noexcept(noexcept(::new (static_cast<void*>(p)) U)) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
   template <class U>
   bool operator==(const counted_allocator<U>&) const { return true; }
 };
@@ -98,6 +109,19 @@ class vec1 {
   void assign(std::int64_t n, T v = T{}) {
     try {
       d_.assign(n > 0 ? static_cast<std::size_t>(n) : 0, v);
+    } catch (const std::bad_alloc&) {
+      out_of_memory();
+    } catch (const std::length_error&) {
+      out_of_memory();
+    }
+  }
+  // Sets the length to n (0 when n < 0) without giving the new elements a value: for a work
+  // array each of whose cells is written before it is read. The pages of cells never used are
+  // then never touched (a fresh large array costs a page fault and a page clear per page
+  // written, which for some hundred megabytes is a good part of a second).
+  void resize_for_overwrite(std::int64_t n) {
+    try {
+      d_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     } catch (const std::bad_alloc&) {
       out_of_memory();
     } catch (const std::length_error&) {
