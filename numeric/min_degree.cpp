@@ -447,6 +447,12 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       __builtin_prefetch(&tr.n_elements(xa));
       __builtin_prefetch(&tr.n_direct(xa));
     }
+    if (j + 2 < m) {                         // the first element records of a near node
+      const std::int32_t xb = tr.boundary[static_cast<std::size_t>(j + 2)];
+      const std::int32_t* const cb = tr.pool.data() + tr.pool_at(xb);
+      for (std::int32_t q = 0; q < std::min(8, tr.n_elements(xb)); ++q)
+        __builtin_prefetch(&tr.elem(cb[q]), 1);
+    }
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
