@@ -98,10 +98,18 @@ void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ) {
   rt::require_memory(4.0 * (static_cast<double>(s.order) + 1.0) +
                      16.0 * static_cast<double>(s.NZ));
   s.row_start.assign(std::int64_t{s.order} + 1, 0);
-  s.column.assign(s.NZ, 0);
-  s.value.assign(s.NZ, 0.0);
-  s.link.assign(s.NZ, 0);
+  s.column.assign_zeros(s.NZ);
+  s.value.assign_zeros(s.NZ);
+  s.link.assign_zeros(s.NZ);
   s.fill_index.long_id.release();
+  s.fill_index.long_rows.clear();
+}
+
+void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ) {
+  sparse_allocate(s, order, NZ);   // every slot holds column 0, value 0.0 and link 0
+  for (std::int32_t i = 1; i <= s.order; ++i) s.row_start(i) = -i;
+  s.row_start(std::int64_t{s.order} + 1) = s.NZ;
+  s.fill_index.long_id.assign(s.order, 0);
   s.fill_index.long_rows.clear();
 }
 

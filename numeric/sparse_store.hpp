@@ -45,6 +45,11 @@ void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ);
 // Empties the store into linked form: row_start(i) = -i, free counter NZ, every slot cleared.
 void sparse_init(sparse_store& s);
 
+// sparse_allocate followed by sparse_init, for a store that is filled once: the slots of fresh
+// storage are zero already and are not written here, so the pages of slots that neither the
+// filling nor the finishing reaches are never brought into memory.
+void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ);
+
 // Puts entry_value at (I, J) of a store in linked form. duplicate_action < 0 keeps the old
 // value, 0 replaces it, > 0 adds to it. message_level >= 0 writes the fatal messages to
 // message_unit. IER: 0 new entry, 700 position present, 701 out of range, 702 store full.

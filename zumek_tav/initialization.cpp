@@ -94,27 +94,24 @@ void initialize_run(run_state& s) {
   s.rhs.assign(n, 0.0);
   s.record_value.assign(m, 0.0);
   s.equation.assign(m, 0);
-  num::sparse_allocate(s.equation_store, n, s.NZ);
+  num::sparse_create(s.equation_store, n, s.NZ);  // empty, linked form
   s.dropped.assign(n, 0);
   s.shift.assign(n, 0);
   s.solution.assign(n, 0.0);
   s.data_rhs.assign(n, 0.0);
   s.in_model.assign(m, 1);
   s.coefficient.assign(m, 0.0);
-  num::sparse_init(s.equation_store);
 
   if (!can_allocate(store_bytes(n, s.NZ, 2 * std::int64_t{n})))
     rt::stop("WW ALLOCATION ERROR", rt::exit_error);
-  num::sparse_allocate(s.WW, n, s.NZ);
+  num::sparse_create(s.WW, n, s.NZ);
   s.WW.dropped.assign(n, 0);
   s.WW.shift.assign(n, 0);
-  num::sparse_init(s.WW);
 
   const std::int32_t gmat_nz = static_cast<std::int32_t>(0.2 * s.NZ);
   if (!can_allocate(store_bytes(s.n_pedigree, gmat_nz, 0)))
     rt::stop("GMAT ALLOCATION ERROR", rt::exit_error);
-  num::sparse_allocate(s.GMAT, s.n_pedigree, gmat_nz);
-  num::sparse_init(s.GMAT);
+  num::sparse_create(s.GMAT, s.n_pedigree, gmat_nz);
 
   FILE_PREP(s);
 

@@ -262,6 +262,32 @@ TEST(SparseStore, RandomStoresMatchBothModels) {
   }
 }
 
+// sparse_create leaves what sparse_allocate and sparse_init leave, on small stores (storage
+// from the heap) and on stores large enough to come fresh from the system, and such a store
+// fills and finishes like the models; a large one also after sparse_init has refilled it.
+TEST(SparseStore, CreatedStoresEqualInitialisedOnesAndMatchBothModels) {
+  std::mt19937 g(4242);
+  for (int NZ : {0, 5, 300, 1 << 20, (1 << 20) + 3}) {
+    const int order = NZ > 1000 ? 2000 : 40;
+    num::sparse_store made = make_store(order, NZ);
+    num::sparse_store created;
+    num::sparse_create(created, order, NZ);
+    EXPECT_EQ(created.order, made.order);
+    EXPECT_EQ(created.NZ, made.NZ);
+    EXPECT_EQ(as_vector(created.row_start), as_vector(made.row_start));
+    EXPECT_EQ(as_vector(created.column), as_vector(made.column));
+    EXPECT_EQ(as_vector(created.value), as_vector(made.value));
+    EXPECT_EQ(as_vector(created.link), as_vector(made.link));
+    const int n_calls = NZ > 1000 ? 30000 : 2 * NZ + 20;
+    std::vector<call> calls = random_calls(g, order, n_calls, NZ % 2 == 1);
+    SCOPED_TRACE("NZ " + std::to_string(NZ));
+    ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, created));
+    num::sparse_init(created);
+    std::shuffle(calls.begin(), calls.end(), g);
+    ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, created));
+  }
+}
+
 TEST(SparseStore, CompletelyFullStoresMatchBothModels) {
   std::mt19937 g(77);
   for (int round = 0; round < 300; ++round) {
