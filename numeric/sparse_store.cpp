@@ -13,33 +13,44 @@ namespace {
 // cheaper to walk than to index.
 constexpr std::int32_t long_row_threshold = 32;
 constexpr std::int32_t first_table_bits = 7;   // 128 cells: the first table is at most a quarter full
+constexpr std::int64_t cell_block_size = std::int64_t{1} << 19;  // 4 MiB of cells
 
-// Fibonacci hashing of a column into a table of 2^bits cells, 1-based.
-inline std::int64_t table_cell(std::int32_t col, std::int32_t bits) {
-  const std::uint32_t h = static_cast<std::uint32_t>(col) * 2654435769u;
-  return static_cast<std::int64_t>(h >> (32 - bits)) + 1;
+// The tables are open-addressing hash tables over cells 0 .. 2^bits - 1 (a position in the
+// table, not an index of the store), probed upwards with wrap-around.
+
+// Fibonacci hashing of a column into a table of 2^bits cells.
+inline std::uint32_t first_cell(std::int32_t col, std::int32_t bits) {
+  return (static_cast<std::uint32_t>(col) * 2654435769u) >> (32 - bits);
 }
 
-inline std::int64_t next_cell(std::int64_t cell, std::int64_t size) {
-  return cell == size ? 1 : cell + 1;
+// n cells from the pool, all empty.
+sparse_table_cell* take_cells(sparse_fill_index& ix, std::int64_t n) {
+  if (ix.cell_blocks.empty() || ix.cells_used + n > ix.cell_blocks.back().size()) {
+    ix.cell_blocks.emplace_back();
+    ix.cell_blocks.back().assign_zeros(n > cell_block_size ? n : cell_block_size);
+    ix.cells_used = 0;
+  }
+  sparse_table_cell* cells = ix.cell_blocks.back().data() + ix.cells_used;
+  ix.cells_used += n;
+  return cells;
 }
 
-// Puts slot k (holding a column known to be absent from the table) into the table.
-void table_insert(sparse_long_row& lr, const rt::vec1<std::int32_t>& column, std::int32_t k) {
-  const std::int64_t size = lr.table.size();
-  std::int64_t cell = table_cell(column(k), lr.bits);
-  while (lr.table(cell) != 0) cell = next_cell(cell, size);
-  lr.table(cell) = k;
+// Puts (col, k), a column known to be absent from the table, into the table.
+void table_insert(sparse_long_row& lr, std::int32_t col, std::int32_t k) {
+  const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+  std::uint32_t h = first_cell(col, lr.bits);
+  while (lr.table[h].slot != 0) h = (h + 1) & mask;
+  lr.table[h] = {col, k};
 }
 
-// Doubles the table and puts every slot back.
-void table_grow(sparse_long_row& lr, const rt::vec1<std::int32_t>& column) {
-  rt::vec1<std::int32_t> old;
-  std::swap(old, lr.table);
+// Doubles the table and puts every cell back.
+void table_grow(sparse_fill_index& ix, sparse_long_row& lr) {
+  const sparse_table_cell* old = lr.table;
+  const std::uint32_t old_size = std::uint32_t{1} << lr.bits;
   lr.bits += 1;
-  lr.table.assign(std::int64_t{1} << lr.bits, 0);
-  for (std::int32_t k : old)
-    if (k != 0) table_insert(lr, column, k);
+  lr.table = take_cells(ix, std::int64_t{1} << lr.bits);
+  for (std::uint32_t h = 0; h < old_size; ++h)
+    if (old[h].slot != 0) table_insert(lr, old[h].column, old[h].slot);
 }
 
 // Gives row I (whose chain starts at head and ends at tail) a column table.
@@ -50,11 +61,18 @@ void index_row(sparse_store& s, std::int32_t I, std::int32_t head, std::int32_t 
   sparse_long_row& lr = ix.long_rows.back();
   lr.bits = first_table_bits;
   while ((std::int64_t{1} << lr.bits) < 4 * static_cast<std::int64_t>(count)) lr.bits += 1;
-  lr.table.assign(std::int64_t{1} << lr.bits, 0);
+  lr.table = take_cells(ix, std::int64_t{1} << lr.bits);
   lr.count = count;
   lr.tail = tail;
-  for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column, k);
+  for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column(k), k);
   ix.long_id(I) = static_cast<std::int32_t>(ix.long_rows.size());
+}
+
+// Forgets every table and gives the cells back.
+void drop_tables(sparse_fill_index& ix) {
+  ix.long_rows.clear();
+  ix.cell_blocks.clear();
+  ix.cells_used = 0;
 }
 
 void write_701(rt::text_out& u, std::int32_t I, std::int32_t J) {
@@ -102,7 +120,7 @@ void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ) {
   s.value.assign_zeros(s.NZ);
   s.link.assign_zeros(s.NZ);
   s.fill_index.long_id.release();
-  s.fill_index.long_rows.clear();
+  drop_tables(s.fill_index);
 }
 
 void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ) {
@@ -110,7 +128,6 @@ void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ) {
   for (std::int32_t i = 1; i <= s.order; ++i) s.row_start(i) = -i;
   s.row_start(std::int64_t{s.order} + 1) = s.NZ;
   s.fill_index.long_id.assign(s.order, 0);
-  s.fill_index.long_rows.clear();
 }
 
 void sparse_init(sparse_store& s) {
@@ -120,7 +137,7 @@ void sparse_init(sparse_store& s) {
   fill_ints(s.NZ, s.link, 0);
   fill_doubles(s.NZ, s.value, 0.0);
   s.fill_index.long_id.assign(s.order, 0);   // keeps its storage when the store is refilled
-  s.fill_index.long_rows.clear();
+  drop_tables(s.fill_index);
 }
 
 namespace {
@@ -139,7 +156,7 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
   sparse_fill_index& ix = s.fill_index;
   if (ix.long_id.size() != order) {          // a store filled without sparse_init: no rows indexed yet
     ix.long_id.assign(order, 0);
-    ix.long_rows.clear();
+    drop_tables(ix);
   }
   std::int32_t& free_counter = s.row_start(std::int64_t{order} + 1);
 
@@ -162,10 +179,11 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
   const std::int32_t id = ix.long_id(I);
   if (id > 0) {                               // long row: look the column up in its table
     sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
-    const std::int64_t size = lr.table.size();
-    std::int64_t cell = table_cell(J, lr.bits);
-    for (std::int32_t k; (k = lr.table(cell)) != 0; cell = next_cell(cell, size)) {
-      if (s.column(k) == J) {
+    const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+    std::uint32_t h = first_cell(J, lr.bits);
+    for (; lr.table[h].slot != 0; h = (h + 1) & mask) {
+      if (lr.table[h].column == J) {
+        const std::int32_t k = lr.table[h].slot;
         IER = 700;
         merge_duplicate(s.value(k), entry_value, duplicate_action);
         return k;
@@ -182,10 +200,11 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
     s.column(F) = J;
     s.value(F) = entry_value;
     free_counter = F - 1;
-    lr.table(cell) = F;                       // cell is the empty one the search stopped at
+    lr.table[h] = {J, F};                     // h is the empty cell the search stopped at
     lr.tail = F;
     lr.count += 1;
-    if (4 * static_cast<std::int64_t>(lr.count) > 3 * size) table_grow(lr, s.column);
+    if (4 * static_cast<std::int64_t>(lr.count) > 3 * (static_cast<std::int64_t>(mask) + 1))
+      table_grow(ix, lr);
     return F;
   }
 
@@ -241,7 +260,9 @@ void sparse_finish(sparse_store& s) { sparse_finish(s, std::span<std::int32_t>()
 void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   sparse_fill_index& ix = s.fill_index;
   ix.long_id.release();
+  drop_tables(ix);
   std::vector<sparse_long_row>().swap(ix.long_rows);
+  std::vector<rt::vec1<sparse_table_cell>>().swap(ix.cell_blocks);
 
   const std::int32_t order = s.order;
   const std::int32_t NZ = s.NZ;

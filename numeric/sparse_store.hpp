@@ -11,14 +11,22 @@
 
 namespace num {
 
+// One cell of a long row's table: a column and the slot of its entry, slot 0 for an empty
+// cell. The column is kept beside the slot so that a lookup reads the store only at the entry
+// it finds.
+struct sparse_table_cell {
+  std::int32_t column;
+  std::int32_t slot;
+};
+
 // SBSIJ's lookup aid for one row whose chain has grown long: an open-addressing table from
-// column to slot (0 marks an empty cell) and the row's last slot, so that a call neither walks
-// the chain to find a column nor to find its end.
+// column to slot and the row's last slot, so that a call neither walks the chain to find a
+// column nor to find its end.
 struct sparse_long_row {
-  rt::vec1<std::int32_t> table;  // power-of-two length; cell (hash(column) + probe) holds a slot
-  std::int32_t bits = 0;         // log2 of the table length
-  std::int32_t count = 0;        // entries of the row
-  std::int32_t tail = 0;         // slot of the row's last entry
+  sparse_table_cell* table = nullptr;  // 2^bits cells from the index's cell pool
+  std::int32_t bits = 0;               // log2 of the table length
+  std::int32_t count = 0;              // entries of the row
+  std::int32_t tail = 0;               // slot of the row's last entry
 };
 
 // The index that keeps SBSIJ at constant cost per call. Only rows longer than a short chain get
@@ -27,6 +35,10 @@ struct sparse_long_row {
 struct sparse_fill_index {
   rt::vec1<std::int32_t> long_id;        // order: 0, or the row's place in long_rows (1-based)
   std::vector<sparse_long_row> long_rows;
+  // The tables' cells, handed out one after another from blocks of fresh zero storage (an
+  // empty cell is all zero, so nothing is cleared); a table that grows leaves its old cells.
+  std::vector<rt::vec1<sparse_table_cell>> cell_blocks;
+  std::int64_t cells_used = 0;           // cells handed out from the last block
 };
 
 struct sparse_store {
