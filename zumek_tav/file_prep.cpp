@@ -111,8 +111,10 @@ void FILE_PREP(run_state& s) {
   order.release();
   rt::close(dat1);
 
-  // Links are found on the values as "DAT1.sal" holds them, so read the families back.
-  rt::text_in back;
+  // Links are found on the values as "DAT1.sal" holds them, so read the families back. The
+  // file as read here (the whole of it is read at the opening) serves the assembly as well:
+  // it is left open, rewound, rather than closed and read from disk a second time.
+  rt::text_in& back = s.dat1_file;
   rt::open_in(back, 21, "DAT1.sal");
   std::int32_t largest = 0;
   for (std::int32_t f = 1; f < s.n_families; ++f)
@@ -138,7 +140,7 @@ void FILE_PREP(run_state& s) {
         }
   }
   rt::close(dat);
-  rt::close(back);
+  rt::rewind(back);
 }
 
 }  // namespace tav

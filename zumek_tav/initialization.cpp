@@ -115,7 +115,7 @@ void initialize_run(run_state& s) {
 
   FILE_PREP(s);
 
-  rt::open_in(s.dat1_file, 21, "DAT1.sal");
+  // "DAT1.sal" (unit 21) is open for reading already: FILE_PREP leaves it so, at its start.
   rt::open_out(s.chain_file, 25, "CVC_CHAIN.txt");
 
   rt::write(con, {});
