@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -382,6 +383,21 @@ void append_real(std::string& out, double x) {
   if (!std::isfinite(x)) {
     append_right(out, std::isnan(x) ? "NaN" : (x < 0 ? "-Infinity" : "Infinity"), 24);
     return;
+  }
+  if ((x >= 1.0 || x <= -1.0) && x > -1.0E15 && x < 1.0E15 && x == std::trunc(x)) {
+    // A whole number (a code, an identifier, a count) of at most 15 digits: all its digits
+    // are significant and none is rounded away, so the fixed-point form is its digits, the
+    // point and zeros up to 15 digits, written here without the general conversion.
+    auto r = std::to_chars(buf, buf + 24, static_cast<std::int64_t>(x));  // 16 characters at most
+    const std::size_t length = static_cast<std::size_t>(r.ptr - buf);
+    const std::size_t n_digits = length - (x < 0 ? 1 : 0);
+    if (length <= 16) {
+      buf[length] = '.';
+      std::memset(buf + length + 1, '0', 15 - n_digits);
+      append_right(out, std::string_view(buf, length + 1 + 15 - n_digits), 19);
+      out.append(5, ' ');
+      return;
+    }
   }
   if (x != 0.0) {
     auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 14);
