@@ -1,6 +1,7 @@
 // The sparse store: filling in linked form (SBSIJ) and finishing into row-compressed form.
 #include "numeric/sparse_store.hpp"
 
+#include <cstring>
 #include <utility>
 
 #include "runtime/process.hpp"
@@ -12,7 +13,7 @@ namespace {
 // A row gets a column table once its chain holds more entries than this; shorter chains are
 // cheaper to walk than to index.
 constexpr std::int32_t long_row_threshold = 32;
-constexpr std::int32_t first_table_bits = 7;   // 128 cells: the first table is at most a quarter full
+constexpr std::int32_t first_table_bits = 6;   // 64 cells: the first table is at most half full
 constexpr std::int64_t cell_block_size = std::int64_t{1} << 19;  // 4 MiB of cells
 
 // The tables are open-addressing hash tables over cells 0 .. 2^bits - 1 (a position in the
@@ -23,8 +24,16 @@ inline std::uint32_t first_cell(std::int32_t col, std::int32_t bits) {
   return (static_cast<std::uint32_t>(col) * 2654435769u) >> (32 - bits);
 }
 
-// n cells from the pool, all empty.
-sparse_table_cell* take_cells(sparse_fill_index& ix, std::int64_t n) {
+// A table of 2^bits cells, all empty: a spare one of that length, or new cells from the pool.
+sparse_table_cell* take_cells(sparse_fill_index& ix, std::int32_t bits) {
+  const std::int64_t n = std::int64_t{1} << bits;
+  std::vector<sparse_table_cell*>& spare = ix.spare_tables[bits];
+  if (!spare.empty()) {
+    sparse_table_cell* cells = spare.back();
+    spare.pop_back();
+    std::memset(static_cast<void*>(cells), 0, static_cast<std::size_t>(n) * sizeof(sparse_table_cell));
+    return cells;
+  }
   if (ix.cell_blocks.empty() || ix.cells_used + n > ix.cell_blocks.back().size()) {
     ix.cell_blocks.emplace_back();
     ix.cell_blocks.back().assign_zeros(n > cell_block_size ? n : cell_block_size);
@@ -45,12 +54,14 @@ void table_insert(sparse_long_row& lr, std::int32_t col, std::int32_t k) {
 
 // Doubles the table and puts every cell back.
 void table_grow(sparse_fill_index& ix, sparse_long_row& lr) {
-  const sparse_table_cell* old = lr.table;
-  const std::uint32_t old_size = std::uint32_t{1} << lr.bits;
+  sparse_table_cell* old = lr.table;
+  const std::int32_t old_bits = lr.bits;
+  const std::uint32_t old_size = std::uint32_t{1} << old_bits;
   lr.bits += 1;
-  lr.table = take_cells(ix, std::int64_t{1} << lr.bits);
+  lr.table = take_cells(ix, lr.bits);
   for (std::uint32_t h = 0; h < old_size; ++h)
     if (old[h].slot != 0) table_insert(lr, old[h].column, old[h].slot);
+  ix.spare_tables[old_bits].push_back(old);
 }
 
 // Gives row I (whose chain starts at head and ends at tail) a column table.
@@ -60,8 +71,8 @@ void index_row(sparse_store& s, std::int32_t I, std::int32_t head, std::int32_t 
   ix.long_rows.emplace_back();
   sparse_long_row& lr = ix.long_rows.back();
   lr.bits = first_table_bits;
-  while ((std::int64_t{1} << lr.bits) < 4 * static_cast<std::int64_t>(count)) lr.bits += 1;
-  lr.table = take_cells(ix, std::int64_t{1} << lr.bits);
+  while ((std::int64_t{1} << lr.bits) < 2 * static_cast<std::int64_t>(count)) lr.bits += 1;
+  lr.table = take_cells(ix, lr.bits);
   lr.count = count;
   lr.tail = tail;
   for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column(k), k);
@@ -73,6 +84,7 @@ void drop_tables(sparse_fill_index& ix) {
   ix.long_rows.clear();
   ix.cell_blocks.clear();
   ix.cells_used = 0;
+  for (std::vector<sparse_table_cell*>& spare : ix.spare_tables) spare.clear();
 }
 
 void write_701(rt::text_out& u, std::int32_t I, std::int32_t J) {

@@ -36,9 +36,12 @@ struct sparse_fill_index {
   rt::vec1<std::int32_t> long_id;        // order: 0, or the row's place in long_rows (1-based)
   std::vector<sparse_long_row> long_rows;
   // The tables' cells, handed out one after another from blocks of fresh zero storage (an
-  // empty cell is all zero, so nothing is cleared); a table that grows leaves its old cells.
+  // empty cell is all zero, so nothing is cleared). A table that grows leaves its old cells
+  // among the spare tables of their length, where the next table of that length is taken
+  // from (cleared) before new cells are, so that fewer fresh pages are used.
   std::vector<rt::vec1<sparse_table_cell>> cell_blocks;
   std::int64_t cells_used = 0;           // cells handed out from the last block
+  std::vector<sparse_table_cell*> spare_tables[32];  // by log2 of the length
 };
 
 struct sparse_store {

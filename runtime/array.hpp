@@ -50,6 +50,10 @@ void free_storage(void* p, std::size_t bytes) noexcept;
 // large block comes straight from the system, whose fresh pages are zero and only brought into
 // memory when first written); when false, the caller clears it.
 void* allocate_zeroed_storage(std::size_t bytes, bool& zeroed) noexcept;
+// Marks the whole large pages inside [p, p + bytes) for the processor's large pages, for
+// storage that did not come from allocate_storage (a string that holds a whole file): its first
+// writes then take one page fault per 2 MiB. A hint only; nothing for small blocks.
+void advise_large_pages(void* p, std::size_t bytes) noexcept;
 
 // Set by vec1::assign_zeros around its one allocation: the allocator then asks for zeroed
 // storage and reports here whether it came so. The run is single-threaded.

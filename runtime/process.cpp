@@ -145,6 +145,14 @@ void* allocate_storage(std::size_t bytes) noexcept {
   return p;
 }
 
+void advise_large_pages(void* p, std::size_t bytes) noexcept {
+  if (p == nullptr || bytes < large_block) return;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t first = (start + large_page - 1) & ~(std::uintptr_t{large_page} - 1);
+  const std::uintptr_t last = (start + bytes) & ~(std::uintptr_t{large_page} - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 void* allocate_zeroed_storage(std::size_t bytes, bool& zeroed) noexcept {
   zeroed = false;
   if (bytes < large_block) return allocate_storage(bytes);

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 
 namespace rt {
@@ -63,7 +64,10 @@ void open_in(text_in& f, int unit, std::string_view name) {
     // megabytes is neither copied nor grown step by step; then whatever is left, if any.
     struct stat st;
     if (::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      text.resize(static_cast<std::size_t>(st.st_size));
+      const std::size_t size = static_cast<std::size_t>(st.st_size);
+      text.reserve(size);
+      advise_large_pages(text.data(), size);   // before the first write of its pages
+      text.resize(size);
       text.resize(std::fread(text.data(), 1, text.size(), fp));
     }
     char buf[1 << 16];

@@ -288,6 +288,34 @@ TEST(SparseStore, CreatedStoresEqualInitialisedOnesAndMatchBothModels) {
   }
 }
 
+// Long rows whose tables grow one after another, so that later rows take the tables earlier
+// ones left behind (which must come back empty), with repeats of every position afterwards.
+TEST(SparseStore, GrowingTablesHandDownTheirCellsAndMatchBothModels) {
+  const int order = 700;
+  std::vector<call> calls;
+  auto fill_row = [&](int row, int n, int first_col) {
+    for (int c = 0; c < n; ++c) calls.push_back({row, 1 + (first_col + 3 * c) % order, 0.5 + c, 5});
+  };
+  fill_row(1, 200, 3);                 // 128 cells, then 256 (leaves 128)
+  fill_row(2, 40, 11);                 // takes the 128 that row 1 left
+  for (int c = 0; c < 600; ++c) {      // two rows growing in turn
+    calls.push_back({3, 1 + (11 * c) % order, 1.0 + c, 5});
+    if (c < 400) calls.push_back({4, 1 + (13 * c + 2) % order, 2.0 + c, 5});
+  }
+  fill_row(5, 120, 1);
+  fill_row(6, 33, 40);
+  const std::vector<call> first = calls;
+  for (const call& c : first) calls.push_back({c.I, c.J, 0.25, 5});
+  for (const call& c : first) calls.push_back({c.I, c.J, 9.0, c.I % 2 ? 0 : -1});
+  const int NZ = 200 + 40 + 600 + 400 + 120 + 33 + 10;
+  num::sparse_store s;
+  num::sparse_create(s, order, NZ);
+  ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, s));
+  num::sparse_init(s);                 // the same store again, rows in another order
+  std::reverse(calls.begin(), calls.end());
+  ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, s));
+}
+
 TEST(SparseStore, CompletelyFullStoresMatchBothModels) {
   std::mt19937 g(77);
   for (int round = 0; round < 300; ++round) {
