@@ -119,7 +119,7 @@ std::int64_t memory_held() { return held; }
 
 namespace {
 constexpr std::size_t large_page = std::size_t{1} << 21;
-constexpr std::size_t large_block = 2 * large_page;  // from 4 MiB on
+constexpr std::size_t large_block = large_page;  // from 2 MiB on
 }  // namespace
 
 namespace {

@@ -45,11 +45,11 @@ void initialize_run(run_state& s) {
   const double nz = static_cast<double>(s.NZ > 0 ? s.NZ : 0);
   rt::require_memory(n * (2.0 * 8.0 + 2.0 * 4.0) + 4.0 * (2.0 * n + 1.0) + 16.0 * nz);
 
-  s.rhs.assign(s.n_equations, 0.0);
+  s.rhs.assign_zeros(s.n_equations);
   num::sparse_create(s.equation_store, s.n_equations, s.NZ);  // empty, linked form
-  s.dropped.assign(s.n_equations, 0);
-  s.shift.assign(s.n_equations, 0);
-  s.solution.assign(s.n_equations, 0.0);
+  s.dropped.assign_zeros(s.n_equations);
+  s.shift.assign_zeros(s.n_equations);
+  s.solution.assign_zeros(s.n_equations);
 
   allocate_amat(s);
 

@@ -63,7 +63,8 @@ void FILE_PREP(run_state& s) {
   const std::int64_t n_eff = s.n_effects;  // 4 or more (checked by the parameter reader)
   const std::int64_t n_rec = s.NRDF;       // 0 or more
 
-  rt::vec1<double> data_table(n_rec * n_eff, 0.0);  // record i holds values (i-1)*n_eff + 1 ..
+  rt::vec1<double> data_table;  // record i holds values (i-1)*n_eff + 1 ..
+  data_table.assign_zeros(n_rec * n_eff);
   rt::text_in dat;
   rt::open_in(dat, 1, "dat.txt");
   read_data_file(s, dat, data_table);
