@@ -2,6 +2,7 @@
 #include "numeric/pedigree.hpp"
 
 #include <bit>
+#include <span>
 #include <string_view>
 
 #include "numeric/equation_coding.hpp"
@@ -14,6 +15,16 @@ namespace {
 
 constexpr int ped_unit = 2;
 constexpr int error_file_unit = 3;
+
+// Adds the n terms of one row to a store in linked form (as single SBSIJ calls in that order
+// would); 701 and 702 end the run after SBSIJ's message.
+inline void add_row_entries(sparse_store& store, std::int32_t I, const std::int32_t* J,
+                            const double* x, std::size_t n, std::int32_t& IER) {
+  if (n == 0) return;
+  IER = SBSIJ_row_add(store, I, std::span<const std::int32_t>(J, n),
+                      std::span<const double>(x, n), 0, rt::console());
+  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
+}
 
 // Stops the run on a "ped.txt" line that would index outside the pedigree.
 [[noreturn]] void stop_bad_line(std::int32_t X, std::string_view what) {
@@ -278,19 +289,28 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     for (std::int32_t a = 0; a < n_corr; ++a) {
       for (std::int32_t h = 0; h < n_corr; ++h) {
         const double g = g_inverse(e, a + 1, h + 1);
+        // Each store takes the terms of one row (l) together, in the order of m, through a
+        // single walk of the row; the two stores are independent of each other.
         for (int l = 0; l < 3; ++l) {
           if (line_ids[l] == 0) continue;
+          const std::int32_t row = line_ids[l] + first_equation[a] - 1;
+          std::int32_t rel_col[3], eq_col[3];
+          double rel_x[3], eq_x[3];
+          std::size_t n_rel = 0, n_eq = 0;
           for (int m = 0; m < 3; ++m) {
             if (line_ids[m] == 0) continue;
-            const std::int32_t row = line_ids[l] + first_equation[a] - 1;
             const std::int32_t col = line_ids[m] + first_equation[h] - 1;
-            if (a == 0 && h == 0 && in.fill_relationship_inverse)
-              add_entry(relationship_inverse, line_ids[l], line_ids[m],
-                        (pair_weight[l] / D) * pair_weight[m], IER);
-            if (row <= col)
-              add_entry(equation_store, row, col, ((g / D) * pair_weight[l]) * pair_weight[m],
-                        IER);
+            if (a == 0 && h == 0 && in.fill_relationship_inverse) {
+              rel_col[n_rel] = line_ids[m];
+              rel_x[n_rel++] = (pair_weight[l] / D) * pair_weight[m];
+            }
+            if (row <= col) {
+              eq_col[n_eq] = col;
+              eq_x[n_eq++] = ((g / D) * pair_weight[l]) * pair_weight[m];
+            }
           }
+          add_row_entries(relationship_inverse, line_ids[l], rel_col, rel_x, n_rel, IER);
+          add_row_entries(equation_store, row, eq_col, eq_x, n_eq, IER);
         }
       }
     }

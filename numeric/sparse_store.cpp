@@ -262,6 +262,65 @@ std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double 
   return put_entry(s, I, J, entry_value, duplicate_action, message_level, message_unit, IER);
 }
 
+std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std::int32_t> J,
+                          std::span<const double> x, int message_level,
+                          rt::text_out& message_unit) {
+  constexpr std::size_t most = 8;
+  const std::size_t n = J.size() < x.size() ? J.size() : x.size();
+  std::int32_t IER = 0;
+  std::size_t done = 0;
+  // A row with a short chain: one walk finds the slots of the columns already present and
+  // the row's end; the values then go in, in their order, as the single calls would put them.
+  if (n <= most && I >= 1 && I <= s.order && s.row_start(I) > 0 &&
+      s.fill_index.long_id.size() == s.order && s.fill_index.long_id(I) == 0) {
+    std::int32_t slot[most] = {};
+    bool in_range = true;
+    for (std::size_t j = 0; j < n; ++j) in_range = in_range && J[j] >= 1 && J[j] <= s.order;
+    if (in_range) {
+      std::int32_t k = s.row_start(I);
+      std::int32_t count = 1;
+      for (;;) {
+        const std::int32_t c = s.column(k);
+        for (std::size_t j = 0; j < n; ++j)
+          if (slot[j] == 0 && J[j] == c) slot[j] = k;
+        if (s.link(k) <= 0) break;             // k is the row's last entry
+        k = s.link(k);
+        ++count;
+      }
+      std::int32_t& free_counter = s.row_start(std::int64_t{s.order} + 1);
+      for (; done < n && count < long_row_threshold; ++done) {
+        if (slot[done] != 0) {
+          IER = 700;
+          s.value(slot[done]) = x[done] + s.value(slot[done]);
+          continue;
+        }
+        const std::int32_t F = free_counter;
+        if (F < 1) {
+          if (message_level >= 0) write_702(message_unit);
+          return 702;
+        }
+        s.link(k) = F;                           // append at the end of the chain
+        s.link(F) = -I;
+        s.column(F) = J[done];
+        s.value(F) = x[done];
+        free_counter = F - 1;
+        k = F;
+        ++count;
+        IER = 0;
+        for (std::size_t j = done + 1; j < n; ++j)   // the same column later in the list
+          if (J[j] == J[done]) slot[j] = F;
+      }
+    }
+  }
+  // Whatever is left (all of it for a long, empty or out-of-range row, the rest once the row
+  // has grown long) goes in call by call.
+  for (; done < n; ++done) {
+    put_entry(s, I, J[done], x[done], 5, message_level, message_unit, IER);
+    if (IER == 701 || IER == 702) return IER;
+  }
+  return IER;
+}
+
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
 // chain order. First every chain is walked once in row order and each entry's final slot is
 // written over its link (the row pointers fall out of the same walk); then the entries are

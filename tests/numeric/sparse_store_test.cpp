@@ -316,6 +316,65 @@ TEST(SparseStore, GrowingTablesHandDownTheirCellsAndMatchBothModels) {
   ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, s));
 }
 
+// SBSIJ_row_add against the same terms entered call by call: the same statuses and, after
+// every list, the same arrays, slot for slot; rows empty, short, growing long and long; lists
+// with repeated columns, columns out of range, and stores that fill up in the middle of a list.
+TEST(SparseStore, RowListsMatchSingleCalls) {
+  std::mt19937 g(99);
+  for (int round = 0; round < 400; ++round) {
+    const int order = std::uniform_int_distribution<int>(1, round % 4 == 0 ? 5 : 60)(g);
+    const int NZ = std::uniform_int_distribution<int>(0, round % 3 == 0 ? 30 : 2000)(g);
+    num::sparse_store a = make_store(order, NZ), b = make_store(order, NZ);
+    std::uniform_int_distribution<int> pos(1, order), pct(0, 99), len(0, 8);
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (int list = 0; list < 150; ++list) {
+      int I = round % 2 && pct(g) < 50 ? 1 : pos(g);       // row 1 grows long in odd rounds
+      if (pct(g) < 2) I = pct(g) < 50 ? 0 : order + 1;
+      const int n = len(g);
+      std::vector<std::int32_t> J;
+      std::vector<double> x;
+      for (int j = 0; j < n; ++j) {
+        int c = pos(g);
+        if (j > 0 && pct(g) < 15) c = J[static_cast<std::size_t>(pct(g) % j)];  // a repeat
+        if (pct(g) < 2) c = pct(g) < 50 ? 0 : order + 1;
+        J.push_back(c);
+        x.push_back(0.125 * pct(g) - 3.0);
+      }
+      const std::int32_t got = num::SBSIJ_row_add(a, I, J, x, -1, rt::console());
+      std::int32_t want = 0;
+      for (int j = 0; j < n; ++j) {
+        num::SBSIJ(b, I, J[static_cast<std::size_t>(j)], x[static_cast<std::size_t>(j)], 5, -1,
+                   rt::console(), want);
+        if (want == 701 || want == 702) break;
+      }
+      ASSERT_EQ(got, want) << "list " << list;
+      ASSERT_NO_FATAL_FAILURE(expect_unchanged(a, b));
+      if (want == 701 || want == 702) break;                // the programs stop here
+    }
+    num::sparse_finish(a);
+    num::sparse_finish(b);
+    ASSERT_NO_FATAL_FAILURE(expect_unchanged(a, b));
+  }
+}
+
+// The 702 message of a list that meets a full store is SBSIJ's, written once.
+TEST(SparseStore, RowListMeetingAFullStoreWritesTheMessageOnce) {
+  num::sparse_store s = make_store(3, 2);
+  const std::int32_t J[3] = {2, 1, 3};
+  const double x[3] = {1.0, 2.0, 3.0};
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  const std::int32_t ier = num::SBSIJ_row_add(s, 1, J, x, 0, rt::console());
+  std::fflush(stdout);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ier, 702);
+  EXPECT_EQ(out, " \r\n *** FATAL ERROR ********************\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n"
+                 " ************************************\r\n \r\n");
+  EXPECT_EQ(s.row_start(4), 0);
+  EXPECT_EQ(s.column(2), 2);
+  EXPECT_EQ(s.column(1), 1);
+}
+
 TEST(SparseStore, CompletelyFullStoresMatchBothModels) {
   std::mt19937 g(77);
   for (int round = 0; round < 300; ++round) {
