@@ -16,16 +16,6 @@ namespace {
 constexpr int ped_unit = 2;
 constexpr int error_file_unit = 3;
 
-// Adds the n terms of one row to a store in linked form (as single SBSIJ calls in that order
-// would); 701 and 702 end the run after SBSIJ's message.
-inline void add_row_entries(sparse_store& store, std::int32_t I, const std::int32_t* J,
-                            const double* x, std::size_t n, std::int32_t& IER) {
-  if (n == 0) return;
-  IER = SBSIJ_row_add(store, I, std::span<const std::int32_t>(J, n),
-                      std::span<const double>(x, n), 0, rt::console());
-  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
-}
-
 // Stops the run on a "ped.txt" line that would index outside the pedigree.
 [[noreturn]] void stop_bad_line(std::int32_t X, std::string_view what) {
   rt::text_out& con = rt::console();
@@ -309,8 +299,11 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
               eq_x[n_eq++] = ((g / D) * pair_weight[l]) * pair_weight[m];
             }
           }
-          add_row_entries(relationship_inverse, line_ids[l], rel_col, rel_x, n_rel, IER);
-          add_row_entries(equation_store, row, eq_col, eq_x, n_eq, IER);
+          add_row_entries(relationship_inverse, line_ids[l],
+                          std::span<const std::int32_t>(rel_col, n_rel),
+                          std::span<const double>(rel_x, n_rel), IER);
+          add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
+                          std::span<const double>(eq_x, n_eq), IER);
         }
       }
     }

@@ -266,7 +266,18 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
                           std::span<const double> x, int message_level,
                           rt::text_out& message_unit) {
   constexpr std::size_t most = 8;
-  const std::size_t n = J.size() < x.size() ? J.size() : x.size();
+  const std::size_t n_all = J.size() < x.size() ? J.size() : x.size();
+  if (n_all > most) {                          // longer lists in pieces of eight, in order
+    std::int32_t IER = 0;
+    for (std::size_t from = 0; from < n_all; from += most) {
+      const std::size_t len = n_all - from < most ? n_all - from : most;
+      IER = SBSIJ_row_add(s, I, J.subspan(from, len), x.subspan(from, len), message_level,
+                          message_unit);
+      if (IER == 701 || IER == 702) return IER;
+    }
+    return IER;
+  }
+  const std::size_t n = n_all;
   std::int32_t IER = 0;
   std::size_t done = 0;
   // A row with a short chain: one walk finds the slots of the columns already present and

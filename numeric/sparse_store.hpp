@@ -80,7 +80,7 @@ std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double 
                         std::int32_t& IER);
 
 // Adds x[j] at (I, J[j]) of a store in linked form for j in order, exactly as that many calls
-// of SBSIJ with duplicate_action 5 (add) would, but walks row I's chain once for up to eight
+// of SBSIJ with duplicate_action 5 (add) would, but walks row I's chain once for every eight
 // columns instead of once per column. Returns the status of the last call, or 701 / 702 at
 // the first call that fails (its message written when message_level >= 0; nothing after it
 // is added).
