@@ -325,7 +325,7 @@ TEST(SparseStore, RowListsMatchSingleCalls) {
     const int order = std::uniform_int_distribution<int>(1, round % 4 == 0 ? 5 : 60)(g);
     const int NZ = std::uniform_int_distribution<int>(0, round % 3 == 0 ? 30 : 2000)(g);
     num::sparse_store a = make_store(order, NZ), b = make_store(order, NZ);
-    std::uniform_int_distribution<int> pos(1, order), pct(0, 99), len(0, 8);
+    std::uniform_int_distribution<int> pos(1, order), pct(0, 99), len(0, 20);
     SCOPED_TRACE("round " + std::to_string(round));
     for (int list = 0; list < 150; ++list) {
       int I = round % 2 && pct(g) < 50 ? 1 : pos(g);       // row 1 grows long in odd rounds
