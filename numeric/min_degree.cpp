@@ -241,78 +241,31 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 }
 
 
-// ---- Tracked nodes -------------------------------------------------------------------------
+// ---- Counted degrees ---------------------------------------------------------------------------
 //
-// For a tracked node u, entry(x) holds
-//   cnt:  the number of elements in u's list whose boundary holds node x, plus 1 when x is a
-//         direct neighbour of u in its list;
-//   cell: the cell of item x in u's list (0: x is not in it), and prev the item before it
-//         (0: x comes first), so an item is unlinked from the singly linked list in O(1).
-// support counts the nodes with cnt > 0: once e's boundary is counted it is u's degree
-// (u itself lies in the boundary of each of its elements). Live element boundaries only hold
-// live nodes and never change after the purge of their own step, so the counts follow from
-// three events: an element of u is absorbed (its boundary is subtracted before the merge
-// relinks its cells), u's purge drops direct neighbours, and a new element with u in its
-// boundary is created (its boundary is added after the purge).
-
-struct track_entry {
-  std::int32_t key = 0;   // 0: empty slot
-  std::int32_t cnt = 0;
-  std::int32_t cell = 0;
-  std::int32_t prev = 0;
-};
-
-// Open-addressing map from node or element number to its entry; keys are never removed
-// (an entry with cnt = 0 and cell = 0 is simply unused).
-struct track_map {
-  std::vector<track_entry> slots;
-  std::uint32_t shift = 32;
-  std::int64_t used = 0;
-
-  std::uint32_t home(std::int32_t key) const {
-    return static_cast<std::uint32_t>(static_cast<std::uint32_t>(key) * 2654435769u) >> shift;
-  }
-  track_entry* find(std::int32_t key) {
-    const std::uint32_t mask = static_cast<std::uint32_t>(slots.size()) - 1;
-    for (std::uint32_t h = home(key);; h = (h + 1) & mask) {
-      if (slots[h].key == key) return &slots[h];
-      if (slots[h].key == 0) return nullptr;
-    }
-  }
-  void grow() {
-    std::vector<track_entry> old;
-    old.swap(slots);
-    const std::size_t size = old.empty() ? 64 : old.size() * 2;
-    slots.assign(size, track_entry{});
-    shift = 32;
-    for (std::size_t s = size; s > 1; s >>= 1) --shift;
-    used = 0;
-    for (const auto& o : old)
-      if (o.key != 0) at(o.key) = o;
-  }
-  track_entry& at(std::int32_t key) {   // finds or inserts
-    if (!slots.empty()) {
-      track_entry* en = find(key);
-      if (en != nullptr) return *en;
-    }
-    if (2 * (used + 1) > static_cast<std::int64_t>(slots.size())) grow();
-    const std::uint32_t mask = static_cast<std::uint32_t>(slots.size()) - 1;
-    for (std::uint32_t h = home(key);; h = (h + 1) & mask) {
-      if (slots[h].key == key) return slots[h];
-      if (slots[h].key == 0) {
-        slots[h].key = key;
-        ++used;
-        return slots[h];
-      }
-    }
-  }
-};
-
-struct tracked_node {
-  std::int32_t node = 0;
-  std::int32_t support = 0;   // nodes with cnt > 0
-  track_map map;
-};
+// The plain update recounts each boundary node's reach by walking the boundaries of all its
+// elements; a sire with progeny in many herds has dozens of elements with long boundaries and
+// is recounted at nearly every step near it, so on large pedigrees the walks dominate. Here the
+// degrees are counted instead. The reach R(u) of a node (the nodes adjacent to it directly or
+// through an element, u included; the degree is its size) changes only when u lies in the
+// merged boundary M of a new element e = v: it becomes (R(u) u M) without v and without the
+// nodes numbered by mass elimination (which lie in M and in no other reach). So with
+// S(u) = |M n R(u)| taken before u's list is purged,
+//   new degree = old degree + |M| - S(u) - 1 - (interior nodes) = old degree + |bnd(e)| - 1 - S(u)
+// with bnd(e) the boundary after the purge.
+//
+// For most nodes S(u) is gathered per step from compact copies of the lists of the nodes of M
+// (see count_shared). A node whose list reaches track_from cells (a dense fixed-effect row, a
+// sire with many elements) is tracked instead: reading its list at every step it meets would
+// cost more than all the rest, so its list is never read while it lives.
+// - The items it loses are found from the other side: the cell that holds an element in a
+//   node's list is recorded for each boundary cell of the element, and adjacency cells come in
+//   pairs, one in each end's list.
+// - Each element keeps the bits of the tracked nodes its boundary holds (at most 64 nodes are
+//   tracked at once, by slot), so a node with a copy finds its tracked neighbours in M through
+//   its elements; by symmetry those counts are the tracked nodes' counts of such neighbours.
+// - Two tracked nodes are adjacent when they are direct neighbours or share an element: for
+//   each pair of tracked nodes the number of live elements holding both is kept.
 
 // What one step knows of an element met in the lists of the nodes of M.
 struct element_step {
@@ -321,318 +274,154 @@ struct element_step {
   std::int32_t absorbed = 0;   // step it was absorbed in (0: live)
 };
 
+constexpr std::int32_t max_slots = 64;
+
 struct md_tracker {
   std::int32_t track_from = 1000;
-  rt::vec1<std::int32_t> slot_of;             // node -> 1 + index in nodes, 0: not tracked
-  std::vector<tracked_node> nodes;
-  std::vector<std::int32_t> free_slots;
-  std::int32_t n_tracked = 0;
-  std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
-  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
-  std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
-  std::vector<std::int32_t> adopt;            // nodes to track after this purge
-  std::vector<std::int32_t> found;
-  std::vector<std::int32_t> element_nodes;    // boundary of an element being absorbed
-  // (tracked node, absorbed element holding it) of this step, and the places in M they add to
-  // the overlap lists, as (local element, place).
-  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_absorbed;
-  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_overlap;
-  // Items the purge drops from the lists of the tracked nodes of M, as (node, item): item > 0
-  // a direct neighbour, item < 0 the element -item.
-  std::vector<std::pair<std::int32_t, std::int32_t>> tracked_drops;
-  // Counted degrees of the untracked nodes (see count_shared).
-  rt::vec1<std::int32_t> degree;              // node -> degree, kept current for untracked nodes
+  std::int32_t step = 0;
+  // Where the adjacency cells start: cells first_pair + 2k and first_pair + 2k + 1 hold the two
+  // ends of one entry, each in the other's list.
+  std::int64_t first_pair = 0;
+  rt::vec1<std::int32_t> degree;              // node -> its degree, kept current
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
   rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
   rt::vec1<element_step> elem;                // element -> what this step knows of it
+  rt::vec1<std::uint64_t> hubs;               // element -> slots of the tracked nodes it holds
   std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
   std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
   std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
   std::vector<std::int32_t> touched;          // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
-  std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
-  std::int32_t step = 0;
+  std::vector<std::uint64_t> lhubs;           // local element -> its tracked nodes in M
   // A copy of every untracked node's list as a set, in consecutive words: its elements, then
   // its direct neighbours. The purge only ever drops items (and adds the new element, in place
   // of at least one dropped item), so each copy stays within its first extent. Reading these
   // instead of following the list cells saves a cache miss per item.
   std::vector<std::int32_t> pool;
   std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
-  rt::vec1<std::int32_t> prev_cell;           // cell of an untracked list -> the cell before it
-  std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
-  std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
-  std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
   rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
   rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
   rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
+  rt::vec1<std::int32_t> prev_cell;           // cell of a node's list -> the cell before it
+  std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
+  std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
+  std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
+  // Every element's boundary cell -> the cell of that node's list that holds the element.
+  rt::vec1<std::int32_t> mirror;
+  // Tracked nodes: each has a slot (1..max_slots; 0: not tracked).
+  rt::vec1<std::int32_t> slot_of;
+  std::int32_t node_of[max_slots + 1] = {};
+  std::vector<std::int32_t> free_slots;
+  std::vector<std::int32_t> shared_elements;  // slot x slot -> live elements holding both
+  // tracked node -> (tracked direct neighbour, the cell of its own list holding it)
+  std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> hub_direct;
+  rt::vec1<std::int32_t> free_of;             // tracked node -> a cell dropped in free_step
+  rt::vec1<std::int32_t> free_step;
+  // Per step.
+  std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
+  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
+  std::vector<std::int32_t> tracked_here;     // tracked nodes of M
+  std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
+  std::vector<std::int32_t> adopt;            // nodes to track after this step
+  // (tracked node of M, prototyped element holding it), by node
+  std::vector<std::pair<std::int32_t, std::int32_t>> outmatch;
 
-  tracked_node* of(std::int32_t x) {
-    const std::int32_t s = slot_of(x);
-    return s == 0 ? nullptr : &nodes[static_cast<std::size_t>(s - 1)];
+  bool is_tracked(std::int32_t x) const { return slot_of(x) != 0; }
+  std::uint64_t bit_of(std::int32_t x) const { return std::uint64_t{1} << (slot_of(x) - 1); }
+  std::int32_t& pair_count(std::int32_t a, std::int32_t b) {   // two slots, 0-based
+    return shared_elements[static_cast<std::size_t>(a) * max_slots + static_cast<std::size_t>(b)];
   }
 };
 
-inline void count_node(tracked_node& t, std::int32_t x, std::int32_t delta) {
-  track_entry& en = t.map.at(x);
-  if (delta > 0) {
-    if (en.cnt++ == 0) ++t.support;
-  } else {
-    if (--en.cnt == 0) --t.support;
-  }
+// Cell holding the other end of the adjacency entry whose one end is cell c.
+inline std::int32_t partner(const md_tracker& tr, std::int32_t c) {
+  return static_cast<std::int32_t>(tr.first_pair + ((c - tr.first_pair) ^ 1));
 }
 
-// Adds (delta = 1) or subtracts (delta = -1) the boundary of element p to u's counts.
-void count_boundary(md_work& w, tracked_node& t, std::int32_t p, std::int32_t delta) {
-  std::int32_t b = p;
-  const std::int32_t blpmax = w.bucket_prev(p);
-  for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
-    b = w.list_next(b);
-    count_node(t, w.list_node(b), delta);
-  }
-}
-
-void untrack(md_tracker& tr, std::int32_t u) {
-  const std::int32_t s = tr.slot_of(u);
-  if (s == 0) return;
-  tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
-  t = tracked_node{};
-  tr.slot_of(u) = 0;
-  tr.free_slots.push_back(s);
-  --tr.n_tracked;
-}
-
-// Starts tracking u: one walk of its list and of its elements' boundaries.
-void adopt(md_work& w, md_tracker& tr, std::int32_t u) {
-  std::int32_t s = 0;
-  if (!tr.free_slots.empty()) {
-    s = tr.free_slots.back();
-    tr.free_slots.pop_back();
-  } else {
-    tr.nodes.emplace_back();
-    s = static_cast<std::int32_t>(tr.nodes.size());
-  }
-  tr.slot_of(u) = s;
-  ++tr.n_tracked;
-  tracked_node& t = tr.nodes[static_cast<std::size_t>(s - 1)];
-  t.node = u;
-  std::int32_t prev = 0;
-  for (std::int32_t c = w.list_next(u); c != 0; c = w.list_next(c)) {
-    const std::int32_t item = w.list_node(c);
-    if (w.bucket_next(item) < 0)
-      count_boundary(w, t, item, 1);
-    else
-      count_node(t, item, 1);
-    track_entry& en = t.map.at(item);
-    en.cell = c;
-    en.prev = prev;
-    prev = item;
-  }
-}
-
-// Unlinks item x from tracked u's list if it is there; returns its cell (0 if absent).
-std::int32_t drop_item(md_work& w, tracked_node& t, std::int32_t x, bool is_node) {
-  track_entry* en = t.map.find(x);
-  if (en == nullptr || en->cell == 0) return 0;
-  const std::int32_t c = en->cell;
-  const std::int32_t p = en->prev;
-  en->cell = 0;
-  en->prev = 0;
-  const std::int32_t pc = p == 0 ? t.node : t.map.find(p)->cell;
+// Unlinks cell c from the list of tracked node x.
+inline void drop_cell(md_work& w, md_tracker& tr, std::int32_t x, std::int32_t c) {
+  const std::int32_t p = tr.prev_cell(c);
   const std::int32_t nc = w.list_next(c);
-  w.list_next(pc) = nc;
-  if (nc != 0) t.map.find(w.list_node(nc))->prev = p;
-  if (is_node) count_node(t, x, -1);
-  return c;
+  w.list_next(p) = nc;
+  if (nc != 0) tr.prev_cell(nc) = p;
+  tr.free_of(x) = c;
+  tr.free_step(x) = tr.step;
 }
 
-// md_merge, with the boundaries of absorbed elements subtracted from the tracked nodes that
-// hold them, and the absorbed elements and the merged boundary recorded for the purge.
-void md_merge_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tail) {
+// Adds delta to the shared-element counts of every pair of tracked nodes in element p's boundary.
+void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
+  const std::uint64_t hubs = tr.hubs(p);
+  for (std::uint64_t a = hubs; a != 0; a &= a - 1) {
+    const int sa = std::countr_zero(a);
+    for (std::uint64_t b = a & (a - 1); b != 0; b &= b - 1) {
+      const int sb = std::countr_zero(b);
+      tr.pair_count(sa, sb) += delta;
+      tr.pair_count(sb, sa) += delta;
+    }
+  }
+}
+
+// md_merge, recording the absorbed elements and the merged boundary, and unlinking from the
+// lists of tracked nodes the absorbed elements and v (when v is tracked, its tracked neighbours
+// drop it through their pairs in the purge).
+void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tail) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
+  const bool v_tracked = tr.is_tracked(e);
   tr.absorbed.clear();
   tr.boundary.clear();
-  tr.tracked_absorbed.clear();
-  tr.tracked_drops.clear();
   tail = e;
   std::int32_t ls = w.list_next(e);
   while (ls != 0) {
     const std::int32_t s = ls;
-    ls = w.list_next(s);
+    ls = w.list_next(s);                  // read before s is relinked
     const std::int32_t vs = w.list_node(s);
-    if (w.bucket_next(vs) >= 0) {
+    if (w.bucket_next(vs) >= 0) {         // a node
       tag(vs) = T;
       w.list_next(tail) = s;
       tail = s;
       tr.boundary.push_back(vs);
-    } else {
-      // With tracked nodes about, the element's boundary is kept as it is walked (its cells are
-      // relinked below) and subtracted afterwards from the tracked nodes in it.
-      const bool keep = tr.n_tracked > 0;
-      tr.found.clear();
-      tr.element_nodes.clear();
+      if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
+    } else {                              // an element: take its untagged boundary nodes
       std::int32_t lb = w.list_next(vs);
       const std::int32_t blpmax = w.bucket_prev(vs);
       for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
         const std::int32_t b = lb;
         lb = w.list_next(b);
         const std::int32_t vb = w.list_node(b);
-        if (keep) {
-          tr.element_nodes.push_back(vb);
-          if (tr.slot_of(vb) != 0) tr.found.push_back(vb);
-        }
+        if (vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
         if (tag(vb) >= T) continue;
         tag(vb) = T;
         w.list_next(tail) = b;
         tail = b;
         tr.boundary.push_back(vb);
       }
-      for (const std::int32_t x : tr.found) {
-        tracked_node& t = *tr.of(x);
-        for (const std::int32_t y : tr.element_nodes) count_node(t, y, -1);
-        tr.tracked_absorbed.emplace_back(x, vs);
-        tr.tracked_drops.emplace_back(x, -vs);
-      }
-      tag(vs) = T;
+      tag(vs) = T;                        // absorbed into e
       tr.absorbed.push_back(vs);
     }
   }
   w.list_next(tail) = 0;
 }
 
-// md_purge; a tracked node's list loses exactly the items a walk would drop (tag >= T: e,
-// the absorbed elements, nodes of the merged boundary), found through its index.
-void md_purge_tracked(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
-                      std::int32_t& tail) {
-  auto& tag = w.list_node;
-  tr.prototyped.clear();
-  tr.adopt.clear();
-  // The items a walk of a tracked node's list would drop: the absorbed elements holding it and
-  // its direct neighbours in M (found by the merge and in the copies of the untracked nodes of
-  // M; pairs of tracked nodes are asked of the index), grouped by node in the walk's order.
-  for (const std::int32_t u : tr.tracked_here)
-    for (const std::int32_t x : tr.tracked_here)
-      if (x != u) tr.tracked_drops.emplace_back(u, x);
-  std::sort(tr.tracked_drops.begin(), tr.tracked_drops.end(),
-            [&tr](const auto& a, const auto& b) { return tr.pos(a.first) < tr.pos(b.first); });
-  std::size_t next_drop = 0;
-  std::int32_t li = e;
-  const std::int32_t ilpmax = w.bucket_prev(e);
-  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
-    const std::int32_t i = li;
-    li = w.list_next(i);
-    const std::int32_t vi = w.list_node(li);
-    bucket_remove(w, vi);
-    tracked_node* t = tr.of(vi);
-    std::int32_t free_cell = 0;
-    std::int32_t len = 0;
-    if (t != nullptr) {
-      for (; next_drop < tr.tracked_drops.size() && tr.tracked_drops[next_drop].first == vi;
-           ++next_drop) {
-        const std::int32_t item = tr.tracked_drops[next_drop].second;
-        const std::int32_t c = drop_item(w, *t, item > 0 ? item : -item, item > 0);
-        if (c != 0) free_cell = c;
-      }
-      const std::int32_t c = drop_item(w, *t, e, true);
-      if (c != 0) free_cell = c;
-    } else {
-      // The cells to unlink were found in the node's copy; each is unlinked through the cell
-      // before it. Which dropped cell takes e does not matter: only the order of the links
-      // is ever read.
-      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
-      for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
-        const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
-        const std::int32_t p = tr.prev_cell(c);
-        const std::int32_t nc = w.list_next(c);
-        w.list_next(p) = nc;
-        if (nc != 0) tr.prev_cell(nc) = p;
-        free_cell = c;
-      }
-      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
-    }    const std::int32_t lvi = w.list_next(vi);
-    if (lvi == 0) {
-      w.list_next(i) = w.list_next(li);
-      li = i;
-      ++k;
-      w.bucket_next(vi) = -k;
-      w.bucket_prev(e) -= 1;
-      untrack(tr, vi);
-      continue;
-    }
-    if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
-    const std::int32_t evi = w.list_node(lvi);
-    if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
-      if (tag(evi) >= 0) {
-        w.bucket_prev(vi) = evi;
-        tag(evi) = -1;
-        tr.prototyped.push_back(evi);
-        w.list_next(tail) = li;
-        tail = li;
-        w.list_next(i) = w.list_next(li);
-        li = i;
-      } else {
-        w.bucket_prev(vi) = 0;
-        tag(evi) -= 1;
-      }
-    } else {
-      w.bucket_prev(vi) = -e;
-    }
-    w.list_node(free_cell) = e;
-    w.list_next(free_cell) = w.list_next(vi);
-    w.list_next(vi) = free_cell;
-    if (t != nullptr) {
-      track_entry& en = t->map.at(e);
-      en.cell = free_cell;
-      en.prev = 0;
-      const std::int32_t nc = w.list_next(free_cell);
-      if (nc != 0) t->map.find(w.list_node(nc))->prev = e;
-    } else {
-      const std::int32_t nc = w.list_next(free_cell);
-      tr.prev_cell(free_cell) = vi;
-      if (nc != 0) tr.prev_cell(nc) = free_cell;
-      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
-      if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
-    }
-  }
-  w.list_next(tail) = 0;
-  // e's final boundary enters the counts of the nodes already tracked, then new ones start.
-  std::int32_t b = e;
-  for (std::int32_t blp = 1; blp <= w.bucket_prev(e); ++blp) {
-    b = w.list_next(b);
-    tracked_node* t = tr.of(w.list_node(b));
-    if (t != nullptr) count_boundary(w, *t, e, 1);
-  }
-  for (const std::int32_t u : tr.adopt) adopt(w, tr, u);
-}
-
-// Counted degrees. The degree update of the plain algorithm recounts each boundary node's reach
-// by walking the boundaries of all its elements; a sire with progeny in many herds has dozens
-// of elements with long boundaries and is recounted at nearly every step near it, so on large
-// pedigrees the walks dominate. The reach R(u) of a node (the nodes adjacent to it directly or
-// through an element, u included; the degree is its size) changes only when u lies in the
-// merged boundary M of a new element e = v: it becomes (R(u) u M) without v and without the
-// nodes numbered by mass elimination (which lie in M and in no other reach). So with
-// S(u) = |M n R(u)| taken before u's list is purged,
-//   new degree = old degree + |M| - S(u) - 1 - (interior nodes) = old degree + |bnd(e)| - 1 - S(u)
-// with bnd(e) the boundary after the purge. S(u) counts u, its direct neighbours in M (tagged by
-// the merge) and, for each element w of its list, bnd(w) n M: the nodes of M whose lists hold w,
-// gathered in one walk of their lists per step. The union is taken as bits over the places of
-// M: many elements of a sire share the same few nodes of M, so a count that visits each
-// element's overlap pays little for the repeats. Tracked nodes keep their degree as their
-// support instead; their long lists are not walked, so whether a tracked node of M is in R(u)
-// is asked of its index, element by element of u's list.
+// S(u) for every node of M, and the list copies of the untracked ones purged as their lists
+// will be. The union is taken as bits over the places of M: many elements of a sire share the
+// same few nodes of M, so a count that visits each element's overlap pays little for the
+// repeats.
+// (POPCNT where the processor has it: the counts run over bits at every step.)
+__attribute__((target_clones("popcnt", "default")))
 void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   const auto m = static_cast<std::int32_t>(tr.boundary.size());
-  ++tr.step;
   tr.touched.clear();
   tr.lcount.clear();
   tr.tracked_here.clear();
+  tr.lhubs.clear();
+  std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   for (const std::int32_t a : tr.absorbed) tr.elem(a).absorbed = tr.step;
   tr.items.clear();
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
@@ -641,7 +430,8 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   // For each untracked node of M, from its copy: its elements and its direct neighbours in M
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
   // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
-  // elements, nodes of M, v) and e comes in.
+  // elements, nodes of M, v) and e comes in. A tracked direct neighbour in M loses the node
+  // from its list through the paired cell.
   // The copies of the nodes of M lie far apart: their starts and first words are fetched a
   // few nodes ahead.
   constexpr std::int32_t ahead = 8;
@@ -661,8 +451,9 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     tr.pos(x) = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
     tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
-    if (tr.slot_of(x) != 0) {
+    if (tr.is_tracked(x)) {
       tr.tracked_here.push_back(x);
+      in_m |= tr.bit_of(x);
       continue;
     }
     std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
@@ -679,6 +470,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         es.local = static_cast<std::int32_t>(tr.touched.size());
         tr.touched.push_back(y);
         tr.lcount.push_back(0);
+        tr.lhubs.push_back(tr.hubs(y));
       }
       tr.lcount[static_cast<std::size_t>(es.local)] += 1;
       tr.items.push_back(es.local);
@@ -699,8 +491,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         tr.drop_cells.push_back(cc[q]);
         if (y != e) {
           tr.items.push_back(y);
-          // Direct adjacency is symmetric: a tracked y of M holds x, which its purge drops.
-          if (tr.slot_of(y) != 0) tr.tracked_drops.emplace_back(y, x);
+          if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
         }
       }
     }
@@ -716,15 +507,6 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
   tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
-  // The tracked nodes of M are in no copy; they join the overlap lists of the absorbed elements
-  // that hold them (live elements are asked of their index below).
-  tr.tracked_overlap.clear();
-  for (const auto& [x, a] : tr.tracked_absorbed) {
-    const element_step& es = tr.elem(a);
-    if (es.step != tr.step) continue;        // in no copy of this step
-    tr.tracked_overlap.emplace_back(es.local, tr.pos(x));
-    tr.lcount[static_cast<std::size_t>(es.local)] += 1;
-  }
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
@@ -733,6 +515,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   tr.lfirst.resize(n_touched);
   tr.lrow.resize(n_touched);
   for (std::size_t l = 0; l < n_touched; ++l) {
+    if (tr.lcount[l] == 1) {                 // met by one node only: no list (lfirst -1)
+      tr.lfirst[l] = -1;
+      continue;
+    }
     tr.lfirst[l] = at;
     at += tr.lcount[l];
     tr.lrow[l] = static_cast<std::size_t>(tr.lcount[l]) >= 2 * words ? n_rows++ : -1;
@@ -740,41 +526,40 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   }
   tr.overlap.resize(static_cast<std::size_t>(at));
   tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
+  const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
+    tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
+    tr.lcount[l] += 1;
+    if (tr.lrow[l] >= 0)
+      tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
+          std::uint64_t{1} << (j % 64);
+  };
   for (std::int32_t j = 0; j < m; ++j) {
     const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
     const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
     if (b == end) continue;                  // tracked
     for (std::size_t q = b; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
-      tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
-      tr.lcount[l] += 1;
-      if (tr.lrow[l] >= 0)
-        tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
-            std::uint64_t{1} << (j % 64);
+      if (tr.lfirst[l] >= 0) enter(l, j);
     }
   }
-  for (const auto& [l32, j] : tr.tracked_overlap) {
-    const auto l = static_cast<std::size_t>(l32);
-    tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
-    tr.lcount[l] += 1;
-    if (tr.lrow[l] >= 0)
-      tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
-          std::uint64_t{1} << (j % 64);
-  }
-  // S(u): the bits of u, of its direct neighbours in M and of the overlap lists of its
-  // elements, counted once each.
+  // S(u) of an untracked u: the bits of u, of its direct neighbours in M and of the overlap
+  // lists of its elements, counted once each, and the slots of the tracked nodes of M found
+  // through them. Each tracked node of M found there counts u.
+  for (const std::int32_t x : tr.tracked_here) tr.shared(x) = 1;
   tr.acc.resize(words);
   for (std::int32_t j = 0; j < m; ++j) {
     const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
     const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
-    if (b == end) continue;                  // tracked: its degree is its support
+    if (b == end) continue;                  // tracked: counted below
     std::uint64_t* const acc = tr.acc.data();
     std::fill(acc, acc + words, std::uint64_t{0});
     acc[static_cast<std::size_t>(j) / 64] |= std::uint64_t{1} << (j % 64);
+    std::uint64_t hubs = 0;
     std::size_t q = b;
     for (; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
-      if (tr.lcount[l] == 1) continue;       // u alone
+      hubs |= tr.lhubs[l];
+      if (tr.lfirst[l] < 0) continue;        // u alone
       if (tr.lrow[l] >= 0) {
         const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
         for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
@@ -785,56 +570,170 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       }
     }
     for (++q; q < end; ++q) {
-      const std::int32_t x = tr.pos(tr.items[q]);
-      acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
+      const std::int32_t y = tr.items[q];
+      if (tr.is_tracked(y)) {
+        hubs |= tr.bit_of(y);
+      } else {
+        const std::int32_t x = tr.pos(y);
+        acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
+      }
     }
-    // A tracked node x of M shares a live element with u when u has a positive count in x's
-    // index (the merge has already taken the absorbed elements out of the counts; those came
-    // in through the overlap lists).
-    const std::int32_t u = tr.boundary[static_cast<std::size_t>(j)];
-    for (const std::int32_t x : tr.tracked_here) {
-      const std::int32_t px = tr.pos(x);
-      if ((acc[static_cast<std::size_t>(px) / 64] >> (px % 64)) & 1U) continue;
-      const track_entry* en = tr.of(x)->map.find(u);
-      if (en != nullptr && en->cnt > 0)
-        acc[static_cast<std::size_t>(px) / 64] |= std::uint64_t{1} << (px % 64);
-    }
-    std::int32_t shared = 0;
+    hubs &= in_m;
+    std::int32_t shared = std::popcount(hubs);
     for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
     tr.shared(tr.boundary[static_cast<std::size_t>(j)]) = shared;
+    for (; hubs != 0; hubs &= hubs - 1) tr.shared(tr.node_of[std::countr_zero(hubs) + 1]) += 1;
+  }
+  // Pairs of tracked nodes of M: adjacent through a shared element (live, or absorbed now and
+  // not yet taken out of the counts) or directly.
+  for (std::size_t a = 0; a < tr.tracked_here.size(); ++a) {
+    const std::int32_t x = tr.tracked_here[a];
+    for (std::size_t b = a + 1; b < tr.tracked_here.size(); ++b) {
+      const std::int32_t y = tr.tracked_here[b];
+      bool adjacent = tr.pair_count(tr.slot_of(x) - 1, tr.slot_of(y) - 1) > 0;
+      if (!adjacent)
+        for (const auto& pr : tr.hub_direct[static_cast<std::size_t>(x)])
+          if (pr.first == y) adjacent = true;
+      if (adjacent) {
+        tr.shared(x) += 1;
+        tr.shared(y) += 1;
+      }
+    }
   }
 }
 
-// md_update with counted degrees: a node is outmatched when an element of its list carries a
-// prototype mark (a negative tag), as the walk would find (for a tracked node only this step's
-// prototyped elements can), and otherwise takes its counted degree or, when tracked, its
-// support. The node tags a walk would write are read by no later comparison: the merge and the
-// purge compare against the step tag, which only grows.
-void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
+// md_purge; an untracked node's list loses the cells its copy marked, a tracked node's list
+// has already lost its absorbed elements, v and its untracked neighbours in M, and now loses
+// its tracked neighbours in M. Each dropped cell is unlinked through the cell before it.
+void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
+                   std::int32_t& tail) {
+  auto& tag = w.list_node;
+  const std::int32_t T = tag(e);
+  tr.prototyped.clear();
+  tr.adopt.clear();
+  std::int32_t li = e;
+  const std::int32_t ilpmax = w.bucket_prev(e);
+  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
+    const std::int32_t i = li;            // previous boundary cell
+    li = w.list_next(i);
+    const std::int32_t cell_in_e = li;
+    const std::int32_t vi = w.list_node(li);
+    bucket_remove(w, vi);
+    const bool tracked = tr.is_tracked(vi);
+    std::int32_t free_cell = 0;
+    std::int32_t len = 0;
+    if (tracked) {
+      auto& pairs = tr.hub_direct[static_cast<std::size_t>(vi)];
+      for (std::size_t q = 0; q < pairs.size();) {
+        if (tag(pairs[q].first) >= T) {   // a tracked neighbour in M, or v
+          drop_cell(w, tr, vi, pairs[q].second);
+          pairs[q] = pairs.back();
+          pairs.pop_back();
+        } else {
+          ++q;
+        }
+      }
+      if (tr.free_step(vi) == tr.step) free_cell = tr.free_of(vi);
+    } else {
+      // Which dropped cell takes e does not matter: only the order of the links is ever read.
+      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
+      for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
+        const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
+        const std::int32_t p = tr.prev_cell(c);
+        const std::int32_t nc = w.list_next(c);
+        w.list_next(p) = nc;
+        if (nc != 0) tr.prev_cell(nc) = p;
+        free_cell = c;
+      }
+      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
+    }
+    const std::int32_t lvi = w.list_next(vi);
+    if (lvi == 0) {                       // interior: numbered right after e
+      w.list_next(i) = w.list_next(li);
+      li = i;
+      ++k;
+      w.bucket_next(vi) = -k;
+      w.bucket_prev(e) -= 1;
+      continue;
+    }
+    if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
+    const std::int32_t evi = w.list_node(lvi);
+    if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
+      if (tag(evi) >= 0) {                // prototype of element evi: to the end
+        w.bucket_prev(vi) = evi;
+        tag(evi) = -1;
+        tr.prototyped.push_back(evi);
+        w.list_next(tail) = li;
+        tail = li;
+        w.list_next(i) = w.list_next(li);
+        li = i;
+      } else {                            // duplicate of that prototype
+        w.bucket_prev(vi) = 0;
+        tag(evi) -= 1;
+      }
+    } else {
+      w.bucket_prev(vi) = -e;             // degree to be computed
+    }
+    w.list_node(free_cell) = e;
+    w.list_next(free_cell) = w.list_next(vi);
+    w.list_next(vi) = free_cell;
+    const std::int32_t nc = w.list_next(free_cell);
+    tr.prev_cell(free_cell) = vi;
+    if (nc != 0) tr.prev_cell(nc) = free_cell;
+    tr.mirror(cell_in_e) = free_cell;
+    if (!tracked) {
+      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
+      if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
+    }
+  }
+  w.list_next(tail) = 0;
+  // The tracked nodes of e's boundary and their pairs, and the tracked nodes that a prototyped
+  // element holding them will outmatch.
+  std::uint64_t hubs = 0;
+  std::int32_t b = e;
+  for (std::int32_t blp = 1; blp <= w.bucket_prev(e); ++blp) {
+    b = w.list_next(b);
+    if (tr.is_tracked(w.list_node(b))) hubs |= tr.bit_of(w.list_node(b));
+  }
+  tr.hubs(e) = hubs;
+  count_pairs(tr, e, 1);
+  tr.outmatch.clear();
+  for (const std::int32_t p : tr.prototyped)
+    for (std::uint64_t bits = tr.hubs(p); bits != 0; bits &= bits - 1) {
+      const std::int32_t h = tr.node_of[std::countr_zero(bits) + 1];
+      if (tag(h) == T) tr.outmatch.emplace_back(h, p);
+    }
+  std::sort(tr.outmatch.begin(), tr.outmatch.end());
+}
+
+// md_update with counted degrees. A node is outmatched when an element of its list carries a
+// prototype mark (a negative tag), as the walk would find: for an untracked node from its copy,
+// for a tracked one from the prototyped elements' tracked nodes. The node tags a walk would
+// write are read by no later comparison: the merge and the purge compare against the step tag,
+// which only grows.
+void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
   auto& tag = w.list_node;
   const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge
   std::int32_t i = e;
   for (std::int32_t j = 1; j <= bf; ++j) {
     i = w.list_next(i);
     const std::int32_t u = w.list_node(i);
-    if (tr.slot_of(u) == 0) tr.degree(u) += bf - 1 - tr.shared(u);
+    tr.degree(u) += bf - 1 - tr.shared(u);
   }
   i = e;
   for (std::int32_t j = 1; j <= bf; ++j) {
     i = w.list_next(i);
     const std::int32_t vi = w.list_node(i);
-    std::int32_t dvi = 0;
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
-    tracked_node* t = tr.of(vi);
+    std::int32_t dvi = tr.degree(vi);
     if (w.bucket_prev(vi) < 0) {
       bool outmatched = false;
-      if (t != nullptr) {
-        for (const std::int32_t p : tr.prototyped) {
-          const track_entry* en = t->map.find(p);
-          if (en != nullptr && en->cell != 0 && tag(p) < 0) {
-            tag(p) -= 1;
-            outmatched = true;
-          }
+      if (tr.is_tracked(vi)) {
+        auto it = std::lower_bound(tr.outmatch.begin(), tr.outmatch.end(),
+                                   std::pair<std::int32_t, std::int32_t>{vi, 0});
+        for (; it != tr.outmatch.end() && it->first == vi; ++it) {
+          tag(it->second) -= 1;
+          outmatched = true;
         }
       } else if (!tr.prototyped.empty()) {
         // The elements of vi's list after the purge: the element part of its copy. Only the
@@ -852,16 +751,46 @@ void md_update_tracked(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t&
         w.bucket_prev(vi) = 0;
         continue;
       }
-      dvi = t != nullptr ? t->support : tr.degree(vi);
     } else {                                  // prototype: union of the two boundaries
       const std::int32_t evi = w.bucket_prev(vi);
       dvi = w.bucket_prev(e) + w.bucket_prev(evi) + tag(evi);
       tag(evi) = 0;
-      if (dvi != (t != nullptr ? t->support : tr.degree(vi)))
+      if (dvi != tr.degree(vi))
         rt::internal_error("minimum-degree prototype degree differs from the counted degree");
     }
     bucket_push(w, vi, dvi);
     if (dvi < min_degree) min_degree = dvi;
+  }
+}
+
+// Starts tracking u (after the step that found its list long), if a slot is free: its elements
+// learn that their boundaries hold it, and tracked direct neighbours exchange their cells.
+void adopt(md_tracker& tr, std::int32_t u) {
+  if (tr.free_slots.empty()) return;
+  const std::int32_t s = tr.free_slots.back();
+  tr.free_slots.pop_back();
+  tr.slot_of(u) = s;
+  tr.node_of[s] = u;
+  for (std::int32_t t = 0; t < max_slots; ++t) {   // the slot's counts start from nothing
+    tr.pair_count(s - 1, t) = 0;
+    tr.pair_count(t, s - 1) = 0;
+  }
+  const std::int32_t* const c = tr.pool.data() + tr.pool_at(u);
+  const std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(u);
+  const std::int32_t ne = tr.n_elements(u);
+  for (std::int32_t q = 0; q < ne; ++q) {
+    std::uint64_t& hubs = tr.hubs(c[q]);
+    for (std::uint64_t bits = hubs; bits != 0; bits &= bits - 1) {
+      tr.pair_count(s - 1, std::countr_zero(bits)) += 1;
+      tr.pair_count(std::countr_zero(bits), s - 1) += 1;
+    }
+    hubs |= tr.bit_of(u);
+  }
+  for (std::int32_t q = ne; q < ne + tr.n_direct(u); ++q) {
+    const std::int32_t y = c[q];
+    if (!tr.is_tracked(y) || y == u) continue;
+    tr.hub_direct[static_cast<std::size_t>(u)].emplace_back(y, cc[q]);
+    tr.hub_direct[static_cast<std::size_t>(y)].emplace_back(u, partner(tr, cc[q]));
   }
 }
 
@@ -876,10 +805,11 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &tr.degree)) return;
   if (!options.literal) {
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
-    tr.slot_of.assign(n, 0);
+    tr.first_pair = std::int64_t{n} + 1;
     tr.shared.assign(n, 0);
     tr.pos.assign(n, 0);
-
+    tr.elem.assign(n, element_step{});
+    tr.hubs.assign(n, 0);
     // The copies start as the adjacency lists (nodes only).
     tr.pool_at.assign(n, 0);
     tr.n_elements.assign(n, 0);
@@ -891,6 +821,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.pool_cell.clear();
     tr.pool_cell.reserve(static_cast<std::size_t>(cells));
     tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
+    tr.mirror.assign(n + cells, 0);
     for (std::int32_t i = 1; i <= n; ++i) {
       tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
       for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
@@ -900,7 +831,12 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       }
       tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
     }
-    tr.elem.assign(n, element_step{});
+    tr.slot_of.assign(n, 0);
+    tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
+    for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
+    tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
+    tr.free_of.assign(n, 0);
+    tr.free_step.assign(n, 0);
   }
   std::int64_t T = 0;
   std::int32_t k = 0;
@@ -928,11 +864,19 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       md_purge(w, k, e, tail);
       md_update(w, e, min_degree);
     } else {
-      untrack(tr, e);
-      md_merge_tracked(w, tr, e, tail);
+      ++tr.step;
+      md_merge_fast(w, tr, e, tail);
       count_shared(w, tr, e);
-      md_purge_tracked(w, tr, k, e, tail);
-      md_update_tracked(w, tr, e, min_degree);
+      md_purge_fast(w, tr, k, e, tail);
+      md_update_fast(w, tr, e, min_degree);
+      // The absorbed elements leave the pair counts; a tracked v gives its slot back.
+      for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
+      if (tr.is_tracked(e)) {
+        tr.free_slots.push_back(tr.slot_of(e));
+        tr.slot_of(e) = 0;
+        tr.hub_direct[static_cast<std::size_t>(e)] = {};
+      }
+      for (const std::int32_t u : tr.adopt) adopt(tr, u);
     }
   }
   for (std::int32_t i = 1; i <= n; ++i) {

@@ -27,20 +27,21 @@ struct md_work {
 // i, and FLAG = 0; otherwise FLAG = 9n + i (lists full at row i) or 2n + i (duplicate column
 // in row i).
 //
-// The degree update recounts a node's neighbourhood by walking its list and the boundary of
-// each of its elements; for rows such as few-level fixed effects or covariates that touch a
-// large share of the records this walk is long and repeats at almost every step. Nodes whose
-// list reaches track_from cells are therefore tracked: they keep, for every node, how many of
-// their elements (and their own direct adjacency) contain it, so their degree is the number of
-// nodes with a positive count, and their list is purged through an index of its cells instead
-// of a walk. Walks of the other nodes skip elements whose boundary lies inside the new
-// element's (they add no node). The order found is the same cell for cell as with the plain
-// walks (literal = true), which is kept as the reference; a build with ZUMEK_LITERAL_ORDERING
-// makes ODRV use the plain walks.
+// The plain degree update recounts a node's neighbourhood by walking its list and the
+// boundary of each of its elements; for rows that touch a large share of the records, or sires
+// with progeny in many herds, these walks are long and repeat at almost every step. The default
+// path counts degrees instead: a node's degree changes by |bnd(e)| - 1 - |M n reach| when it
+// lies in the merged boundary M of a new element, and that overlap is gathered per step from
+// compact copies of the lists of the nodes of M. Nodes whose list reaches track_from cells (at
+// most 64 at a time) are tracked: their long lists are never read; the items they lose are
+// found from the other side, and their overlaps from the other nodes of M and from counts of
+// the elements each pair of tracked nodes shares. The order found is the same cell for cell as
+// with the plain walks (literal = true), which is kept as the reference; a build with
+// ZUMEK_LITERAL_ORDERING makes ODRV use the plain walks.
 struct md_options {
   bool literal = false;               // plain walks for every node
-  // A tracked node pays a few map look-ups per node of each new boundary it lies in, a walk one
-  // step per cell of its list and of its elements' boundaries: only long lists gain.
+  // A tracked node costs a few bit operations per element holding it and per other tracked node
+  // of each new boundary it lies in; a counted one, a read of its list copy: long lists gain.
   std::int32_t track_from = 1000;     // list length at which a node is tracked (>= 1)
 };
 

@@ -210,3 +210,28 @@ TEST(MinDegreeTracked, DenseRowsOrderInSeconds) {
 }
 
 }  // namespace
+
+namespace {
+
+// More long-list nodes than can be tracked at once (64): the rest are counted from their
+// copies, and slots freed by eliminated hubs are taken by later ones.
+TEST(MinDegreeTracked, MoreHubsThanSlots) {
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    std::mt19937_64 g(seed);
+    const std::int32_t hubs = 150;
+    const std::int32_t n = hubs + 1200;
+    triangle t(n);
+    for (std::int32_t h = 1; h <= hubs; ++h) {
+      t.add(h, h, 1.0);
+      if (h > 1 && g() % 4 == 0) t.add(h - 1, h, 1.0);
+    }
+    for (std::int32_t i = hubs + 1; i <= n; ++i) {
+      t.add(i, i, 1.0);
+      if (i < n && (i - hubs) % 5 != 0) t.add(i, i + 1, 1.0);
+      for (int r = 0; r < 3; ++r) t.add(1 + static_cast<std::int32_t>(g() % hubs), i, 1.0);
+    }
+    expect_same_order(t, "more hubs than slots");
+  }
+}
+
+}  // namespace
