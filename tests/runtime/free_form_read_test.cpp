@@ -2,6 +2,7 @@
 // returns and the run-time error lines when no status is asked for.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -199,3 +200,22 @@ TEST(TextFiles, OutputLinesEndInCrLfAndReopeningEmpties) {
 }
 
 }  // namespace
+
+// A file of several megabytes (read whole, on large pages) comes in byte for byte: every line
+// read back in order, the last one included.
+TEST(FreeFormRead, LargeFileReadWhole) {
+  std::string text;
+  const int lines = 300000;
+  for (int i = 1; i <= lines; ++i) text += std::to_string(i) + " " + std::to_string(2 * i) + " 0.5\r\n";
+  ASSERT_GT(text.size(), std::size_t{4} << 20);
+  rt::text_in f = open_text("large", text);
+  EXPECT_EQ(f.text, text);
+  for (int i = 1; i <= lines; ++i) {
+    std::int32_t a = 0, b = 0;
+    double c = 0.0;
+    ASSERT_EQ(rt::read_with_status(f, {a, b, c}), rt::read_ok) << i;
+    ASSERT_TRUE(a == i && b == 2 * i && c == 0.5) << i;
+  }
+  std::int32_t a = 0;
+  EXPECT_EQ(rt::read_with_status(f, {a}), rt::read_end_of_file);
+}
