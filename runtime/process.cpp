@@ -120,9 +120,6 @@ std::int64_t memory_held() { return held; }
 namespace {
 constexpr std::size_t large_page = std::size_t{1} << 21;
 constexpr std::size_t large_block = large_page;  // from 2 MiB on
-}  // namespace
-
-namespace {
 
 // Blocks handed out by allocate_zeroed_storage straight from the system, which free_storage
 // gives back to it. Few arrays of a run are large enough to take this path (the stores and
