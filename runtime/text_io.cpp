@@ -161,7 +161,44 @@ bool parse_i32(std::string_view s, std::int32_t& v) {
 // "[+-]mantissa[exponent]": the mantissa holds at least one digit and at most one point
 // (1, 1., .5, 2.5); the exponent is E, e, D or d with an optional sign and digits, or a sign
 // and digits alone (1.5-3). Converted with correct rounding; an overflow is a bad value.
+// Exact powers of ten as doubles, 10^0 .. 10^22 (all representable).
+constexpr double exact_power_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A plain decimal "[sign]digits[.digits]" whose digits, read as an integer M, stay below 2^53
+// and that has at most 22 digits after the point: M and 10^k are exact doubles, so M / 10^k,
+// one correctly rounded division, is the correctly rounded value of the decimal, which the
+// general conversion gives as well. Codes, identifiers and most data values are of this form.
+// False (v untouched) for anything else.
+bool parse_plain_decimal(std::string_view s, double& v) {
+  std::size_t i = 0;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+  std::uint64_t m = 0;
+  std::size_t digits = 0, fraction = 0;
+  bool point = false;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c >= '0' && c <= '9') {
+      if (m >= (std::uint64_t{1} << 53) / 10) return false;   // might pass 2^53
+      m = m * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      if (point) ++fraction;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || fraction > 22) return false;
+  const double x = static_cast<double>(m) / exact_power_of_ten[fraction];
+  v = neg ? -x : x;
+  return true;
+}
+
 bool parse_f64(std::string_view s, double& v) {
+  if (parse_plain_decimal(s, v)) return true;
   char buf[128];
   std::size_t n = 0, i = 0;
   if (s.size() >= sizeof buf - 2) return false;
