@@ -350,8 +350,19 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   const std::int32_t NZ = s.NZ;
   const std::int32_t F0 = s.row_start(std::int64_t{order} + 1);
 
+  // The walks and the moves below go from slot to slot at random; each asks ahead for the
+  // memory of a step a little further on (a row's head, an entry's destination), which it
+  // knows without waiting, so that several fetches are under way at once.
+  constexpr std::int32_t ahead = 16;
+  const std::int32_t* const heads = s.row_start.data();    // row i at heads[i - 1]
+  std::int32_t* const links = s.link.data();                // slot k at links[k - 1]
+  std::int32_t* const columns = s.column.data();
+  double* const values = s.value.data();
+
   std::int32_t next_slot = 1;
   for (std::int32_t i = 1; i <= order; ++i) {
+    if (i + ahead <= order && heads[i + ahead - 1] > 0)
+      __builtin_prefetch(links + (heads[i + ahead - 1] - 1), 1);
     std::int32_t c = s.row_start(i);
     s.row_start(i) = next_slot;
     while (c > 0) {
@@ -371,6 +382,14 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
 
   // Links: > 0 an entry still to move (its final slot), 0 a free slot, -1 a placed entry.
   for (std::int32_t k = F0 + 1; k <= NZ; ++k) {
+    if (k + ahead <= NZ) {
+      const std::int32_t e = links[k + ahead - 1];
+      if (e > 0) {
+        __builtin_prefetch(links + (e - 1), 1);
+        __builtin_prefetch(columns + (e - 1), 1);
+        __builtin_prefetch(values + (e - 1), 1);
+      }
+    }
     std::int32_t d = s.link(k);
     while (d > 0) {
       if (d == k) {
