@@ -262,6 +262,32 @@ std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double 
   return put_entry(s, I, J, entry_value, duplicate_action, message_level, message_unit, IER);
 }
 
+void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (ix.long_id.size() != s.order) return;
+  for (std::int32_t I : rows) {
+    if (I < 1 || I > s.order) continue;
+    __builtin_prefetch(s.row_start.data() + (I - 1));
+    __builtin_prefetch(ix.long_id.data() + (I - 1));
+  }
+}
+
+void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (I < 1 || I > s.order || ix.long_id.size() != s.order) return;
+  const std::int32_t id = ix.long_id(I);
+  if (id > 0) {
+    const sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
+    for (std::int32_t c : J) __builtin_prefetch(lr.table + first_cell(c, lr.bits));
+  } else {
+    const std::int32_t head = s.row_start(I);
+    if (head > 0) {
+      __builtin_prefetch(s.column.data() + (head - 1));
+      __builtin_prefetch(s.link.data() + (head - 1));
+    }
+  }
+}
+
 std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std::int32_t> J,
                           std::span<const double> x, int message_level,
                           rt::text_out& message_unit) {

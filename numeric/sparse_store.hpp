@@ -88,6 +88,13 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
                           std::span<const double> x, int message_level,
                           rt::text_out& message_unit);
 
+// Hints for a caller that knows its next SBSIJ calls ahead (the rows of a record): the first
+// asks for the rows' heads, the second, called after it for each row, for the first memory that
+// SBSIJ(I, J[j]) will read (the table cell of a long row, the head entry of a short one).
+// Nothing changes in the store; they only let the fetches from memory overlap.
+void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows);
+void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
+
 // Turns a store in linked form into row-compressed form in place: rows in row order, each in
 // the order its columns first arrived; slots above the entries and the links of all slots end
 // as 0. Linear in the number of entries; allocates nothing and releases SBSIJ's index.

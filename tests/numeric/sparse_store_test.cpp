@@ -375,6 +375,25 @@ TEST(SparseStore, RowListMeetingAFullStoreWritesTheMessageOnce) {
   EXPECT_EQ(s.column(1), 1);
 }
 
+// The fetch-ahead hints change nothing, whatever rows and columns they are given: empty,
+// short and long rows, numbers out of range, and a store already finished.
+TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
+  num::sparse_store s = make_store(50, 400);
+  for (int c = 1; c <= 45; ++c) put(s, 7, c, 1.0 * c);     // a long row
+  put(s, 3, 9, 2.0);                                       // a short one
+  const num::sparse_store before = s;
+  const std::vector<std::int32_t> rows = {7, 3, 1, 0, 51, -4, 50};
+  const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
+  num::sparse_prefetch_rows(s, rows);
+  for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, before));
+  num::sparse_finish(s);
+  const num::sparse_store finished = s;
+  num::sparse_prefetch_rows(s, rows);
+  for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, finished));
+}
+
 TEST(SparseStore, CompletelyFullStoresMatchBothModels) {
   std::mt19937 g(77);
   for (int round = 0; round < 300; ++round) {
