@@ -70,15 +70,19 @@ void pending_allocate(pedigree_work& w, std::int32_t n) {
 // The walk's hold on the pending set. Every insertion and removal changes the top level's
 // one word, one after the other: it is kept in a register here instead of in memory, where
 // each change would wait for the store of the one before.
+// The number of levels is a constant of the walk's code (one copy per count), so that the
+// loops over the levels unroll.
+template <std::int32_t Top>
 struct pending_view {
+  static constexpr std::int32_t top = Top;  // the top level; the levels below live in w.pending
   pedigree_work& w;
-  std::int32_t top = 0;         // the top level; the levels below live in w.pending
   std::uint64_t top_word = 0;   // w.pending[top](1) while the walk runs (that stays 0)
 };
 
 // Adds member m when known is 1 (nothing when 0). Adding a member already there changes
 // nothing, and each level above marks a word that is not zero once m is in.
-inline void pending_insert(pending_view& p, std::int32_t m, std::uint64_t known) {
+template <class View>
+inline void pending_insert(View& p, std::int32_t m, std::uint64_t known) {
   std::uint64_t at = static_cast<std::uint64_t>(m);
   for (std::int32_t lv = 0; lv < p.top; ++lv) {
     p.w.pending[lv](static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
@@ -87,11 +91,13 @@ inline void pending_insert(pending_view& p, std::int32_t m, std::uint64_t known)
   p.top_word |= known << at;  // at < 64: the top level has one word
 }
 
-inline bool pending_empty(const pending_view& p) { return p.top_word == 0; }
+template <class View>
+inline bool pending_empty(const View& p) { return p.top_word == 0; }
 
 // Removes and returns the largest pending member. The words read on the way down are cleared
 // from those values, not read again, so that the clearing waits for no load.
-inline std::int32_t pending_pop_largest(pending_view& p) {
+template <class View>
+inline std::int32_t pending_pop_largest(View& p) {
   std::uint64_t word[6];
   std::int64_t element[6];
   std::uint64_t at = static_cast<std::uint64_t>(63 - __builtin_clzll(p.top_word));
@@ -146,7 +152,8 @@ void write_error_file_head(rt::text_out& f) {
 // is a select rather than a branch. The parents of the ancestor are read when its turn comes,
 // after the walk has gone through the larger members still pending: their records are asked
 // for now, so that they have arrived from memory by then.
-inline void pass_weight(pending_view& p, std::int32_t m, std::uint64_t known, double q) {
+template <class View>
+inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) {
   pedigree_work& w = p.w;
   pedigree_member& a = w.member(m);
   const std::uint64_t kept_bits = a.walk_stamp == w.stamp ? ~std::uint64_t{0} : 0;
@@ -167,7 +174,8 @@ inline void pass_weight(pending_view& p, std::int32_t m, std::uint64_t known, do
 // so an insertion or the removal of the largest costs a few word operations instead of a scan
 // of the list. An ancestor's weight lives in its own member record, next to the parents and D
 // the visit reads, marked with the number of the walk, so nothing is cleared between walks.
-double ancestor_walk(pedigree_work& w, std::int32_t X) {
+template <std::int32_t Top>
+double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
   if (++w.stamp == 0) {  // the walk numbers wrapped: forget every old mark once
     for (pedigree_member& m : w.member) m.walk_stamp = 0;
     w.stamp = 1;
@@ -177,7 +185,7 @@ double ancestor_walk(pedigree_work& w, std::int32_t X) {
   x.walk_stamp = w.stamp;
   x.ancestor_weight = 1.0;
   double sum = -1.0;
-  pending_view p{w, w.pending_levels - 1, 0};
+  pending_view<Top> p{w, 0};
   std::int32_t Z = X;
   for (;;) {
     const pedigree_member& z = w.member(Z);
@@ -192,6 +200,17 @@ double ancestor_walk(pedigree_work& w, std::int32_t X) {
     Z = pending_pop_largest(p);
   }
   return sum;
+}
+
+double ancestor_walk(pedigree_work& w, std::int32_t X) {
+  switch (w.pending_levels - 1) {
+    case 0: return ancestor_walk_levels<0>(w, X);
+    case 1: return ancestor_walk_levels<1>(w, X);
+    case 2: return ancestor_walk_levels<2>(w, X);
+    case 3: return ancestor_walk_levels<3>(w, X);
+    case 4: return ancestor_walk_levels<4>(w, X);
+    default: return ancestor_walk_levels<5>(w, X);
+  }
 }
 
 }  // namespace
