@@ -269,9 +269,8 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 
 // What one step knows of an element met in the lists of the nodes of M.
 struct element_step {
-  std::int32_t step = 0;       // step the element was last met in
-  std::int32_t local = 0;      // its number among the elements met in that step
-  std::int32_t absorbed = 0;   // step it was absorbed in (0: live)
+  std::uint32_t seen = 0;      // 2 x the step the element was last met in, + 1 if absorbed in it
+  std::int32_t local = 0;      // its number among the elements met in that step, -1: not yet
 };
 
 constexpr std::int32_t max_slots = 64;
@@ -422,7 +421,8 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   tr.tracked_here.clear();
   tr.lhubs.clear();
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
-  for (const std::int32_t a : tr.absorbed) tr.elem(a).absorbed = tr.step;
+  const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
+  for (const std::int32_t a : tr.absorbed) tr.elem(a) = element_step{seen_now + 1, -1};
   tr.items.clear();
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
   tr.drop_cells.clear();
@@ -465,8 +465,8 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if (q + 8 < ne) __builtin_prefetch(&tr.elem(c[q + 8]), 1);
       const std::int32_t y = c[q];
       element_step& es = tr.elem(y);
-      if (es.step != tr.step) {
-        es.step = tr.step;
+      if ((es.seen | 1) != (seen_now | 1) || es.local < 0) {
+        if ((es.seen | 1) != (seen_now | 1)) es.seen = seen_now;
         es.local = static_cast<std::int32_t>(tr.touched.size());
         tr.touched.push_back(y);
         tr.lcount.push_back(0);
@@ -474,7 +474,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       }
       tr.lcount[static_cast<std::size_t>(es.local)] += 1;
       tr.items.push_back(es.local);
-      if (es.absorbed != tr.step) {
+      if (es.seen == seen_now) {
         cc[kept] = cc[q];
         c[kept++] = y;
       } else {

@@ -103,7 +103,11 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
     work_size = sizes.work_needed;
     int_work.resize(work_size, 0);   // keeps the symbolic factor
   }
-  real_work.assign(work_size, 0.0);
+  // Every real cell that the numeric stage and the solve read they have written before (the
+  // working row is cleared by the stage itself), and about a third of the cells (those
+  // in front of the solve's cells and behind the factor) they never touch: no fill, so that
+  // the pages of those are never faulted in and the others only once.
+  real_work.resize_for_overwrite(work_size);
   solver_stages = 2;
   SDRV(n, permutation, inverse_permutation, a.row_start, a.column, a.value, rhs, solution,
        work_size, int_work, real_work, spare_storage, solver_stages, FLAG);

@@ -34,10 +34,19 @@ void symbolic_factor(const permuted_matrix& a, factor_structure& f,
                      std::int64_t& FLAG);
 
 // Computes -U (off the diagonal) and 1/D. FLAG = 0, 7n + 1 (factor does not fit) or 8n + k
-// (zero pivot at row k).
+// (zero pivot at row k). Besides the work arrays it holds about 32 bytes per equation while it
+// runs (a record per row and the blocks of the lists of waiting rows); the work arrays end as
+// numeric_factor_reference leaves them.
 void numeric_factor(const permuted_matrix& a, factor_structure& f,
                     slice<std::int32_t> next_entry, slice<double> inv_pivot,
                     slice<double> factor_value, std::int64_t& FLAG);
+
+// The vector instructions of numeric_factor's inner loops: by default the widest the
+// processor has (the program itself is built for any x86-64). Every choice gives the same
+// results bit for bit; tests force each in turn. Returns false, changing nothing, when the
+// processor lacks them.
+enum class factor_vectors { widest, sse2, avx2, avx512 };
+bool set_factor_vectors(factor_vectors v);
 
 // The same stage entry by entry through the column lists; numeric_factor gives the same
 // values bit for bit (tests compare the two).

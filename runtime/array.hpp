@@ -88,10 +88,11 @@ struct counted_allocator {
     release_memory(static_cast<std::int64_t>(n * sizeof(T)));
     free_storage(p, n * sizeof(T));
   }
-  // An element made without a value is left as the storage holds it (vec1::assign_zeros);
-  // with a value it is copied in as usual.
+  // Elements made without a value are left as the storage holds them (see
+  // vec1::resize_for_overwrite and vec1::assign_zeros); every other construction is the usual
+  // one.
   template <class U>
-  void construct(U* p) noexcept {
+  void construct(U* p) noexcept(noexcept(::new (static_cast<void*>(p)) U)) {
     ::new (static_cast<void*>(p)) U;
   }
   template <class U, class... Args>
@@ -162,6 +163,19 @@ class vec1 {
     const bool zeroed = zeroed_storage_request.granted;
     zeroed_storage_request = {};
     if (!zeroed) std::memset(static_cast<void*>(d_.data()), 0, count * sizeof(T));
+  }
+  // Sets the length to n (0 when n < 0) without giving the new elements a value: for a work
+  // array each of whose cells is written before it is read. The pages of cells never used are
+  // then never touched (a fresh large array costs a page fault and a page clear per page
+  // written, which for some hundred megabytes is a good part of a second).
+  void resize_for_overwrite(std::int64_t n) {
+    try {
+      d_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    } catch (const std::bad_alloc&) {
+      out_of_memory();
+    } catch (const std::length_error&) {
+      out_of_memory();
+    }
   }
   void release() { std::vector<T, counted_allocator<T>>().swap(d_); }
 

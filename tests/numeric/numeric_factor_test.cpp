@@ -3,6 +3,7 @@
 // consecutive columns (a dense block eliminated last) as well as rows with gaps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -139,7 +140,7 @@ bool same_bits(const rt::vec1<double>& x, const rt::vec1<double>& y) {
 
 // Runs the fast stage through SDRV (numeric and solve) and the reference by hand on a copy
 // of the symbolic factor; the whole work arrays and the solution must agree bit for bit.
-void expect_same_as_reference(const triangle& t, bool identity_order) {
+void expect_same_as_reference_once(const triangle& t, bool identity_order) {
   factored fast(t, identity_order);
   ASSERT_EQ(fast.FLAG, 0);
   rt::vec1<std::int32_t> iw = fast.int_work;
@@ -189,6 +190,79 @@ void expect_same_as_reference(const triangle& t, bool identity_order) {
   EXPECT_LT(worst, 1e-8);
 }
 
+// The same with each kind of vector instructions the processor has: all must give the
+// reference's bits.
+void expect_same_as_reference(const triangle& t, bool identity_order) {
+  for (num::factor_vectors v : {num::factor_vectors::sse2, num::factor_vectors::avx2,
+                                num::factor_vectors::avx512}) {
+    if (!num::set_factor_vectors(v)) continue;
+    SCOPED_TRACE(static_cast<int>(v));
+    expect_same_as_reference_once(t, identity_order);
+  }
+  num::set_factor_vectors(num::factor_vectors::widest);
+}
+
+// Many rows of the same structure: n_rows rows in runs of like rows, each run linked to the
+// same columns of a dense block of n_dense equations at the end (all of them, every second
+// or third one, or a fixed random share), some rows also to a neighbour (which breaks their
+// likeness). The block's columns are then waited for by hundreds of rows, most of them in
+// long runs of rows that share their column lists, some with consecutive columns and some
+// with gaps.
+triangle like_rows_and_dense_tail(std::int32_t n_rows, std::int32_t n_dense, std::int32_t run,
+                                  unsigned seed) {
+  const std::int32_t n = n_rows + n_dense;
+  triangle t(n);
+  std::mt19937_64 g(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<double> row_sum(n + 1, 0.0);
+  auto link = [&](std::int32_t i, std::int32_t j) {
+    const double v = u(g) * 2.0 - 1.0;
+    t.add(i, j, v);
+    row_sum[i] += std::fabs(v);
+    row_sum[j] += std::fabs(v);
+  };
+  std::vector<std::vector<std::int32_t>> patterns(4);
+  for (std::int32_t d = 1; d <= n_dense; ++d) {
+    patterns[0].push_back(d);
+    if (d % 2 == 0) patterns[1].push_back(d);
+    if (d % 3 != 1) patterns[2].push_back(d);
+    if (u(g) < 0.4) patterns[3].push_back(d);
+  }
+  for (std::int32_t i = 1; i <= n_rows; ++i) {
+    const auto& pattern = patterns[((i - 1) / run) % 4];
+    for (std::int32_t d : pattern) link(i, n_rows + d);
+    if (i > 1 && u(g) < 0.03) link(i - 1, i);
+  }
+  for (std::int32_t d = 1; d <= n_dense; ++d)
+    for (std::int32_t e = d + 1; e <= n_dense; ++e) link(n_rows + d, n_rows + e);
+  for (std::int32_t i = 1; i <= n; ++i) t.add(i, i, row_sum[i] * (1.0 + u(g)) + 0.5);
+  return t;
+}
+
+TEST(NumericFactor, LongRunsOfLikeRowsBeforeADenseTail) {
+  // Lists of more than 512 rows (taken in several sweeps), groups of like rows of every size
+  // from 1 to far more than 8, with and without gaps in their columns.
+  const triangle t = like_rows_and_dense_tail(1400, 48, 37, 31);
+  {
+    factored probe(t, true);
+    pieces p(probe.n, probe.work_size, probe.int_work, probe.real_work);
+    std::vector<std::int32_t> waiting(probe.n + 1, 0);   // rows whose columns hold c
+    std::int32_t shared_lists = 0;                       // rows reusing the row before's list
+    for (std::int32_t k = 1; k <= probe.n; ++k) {
+      const std::int32_t jmin = p.f.factor_row_start(k), jmax = p.f.factor_row_start(k + 1) - 1;
+      const std::int32_t mu = p.f.factor_index_start(k) - jmin;
+      for (std::int32_t j = jmin; j <= jmax; ++j) ++waiting[p.f.factor_column(mu + j)];
+      if (k > 1 && jmin <= jmax && p.f.factor_index_start(k) == p.f.factor_index_start(k - 1))
+        ++shared_lists;
+    }
+    EXPECT_GT(*std::max_element(waiting.begin(), waiting.end()), 1000);
+    EXPECT_GT(shared_lists, 1000);
+  }
+  expect_same_as_reference(t, true);
+  expect_same_as_reference(like_rows_and_dense_tail(700, 30, 5, 32), true);
+  expect_same_as_reference(like_rows_and_dense_tail(900, 40, 11, 33), false);
+}
+
 TEST(NumericFactor, DenseBlockLastInTheGivenOrder) {
   // Without an ordering the dense block comes last: its rows are runs to the end, the sparse
   // rows meet it with gaps.
@@ -210,7 +284,8 @@ TEST(NumericFactor, MinimumDegreeOrderOfMixedSystems) {
 }
 
 TEST(NumericFactor, ZeroPivotStopsAtTheSameRow) {
-  // Rows 1 and 2 are equal: the second pivot cancels to exactly 0.0 in both loops.
+  // Rows 1 and 2 are equal: the second pivot cancels to exactly 0.0 in both loops, which
+  // leave the work arrays alike (the working row, the lists of the rows still waiting).
   triangle t(40);
   for (std::int32_t i = 3; i <= 40; ++i) {
     t.add(i, i, 4.0);
@@ -223,21 +298,29 @@ TEST(NumericFactor, ZeroPivotStopsAtTheSameRow) {
     t.add(1, j, 0.5);
     t.add(2, j, 0.5);
   }
-  factored fast(t, true);
-  rt::vec1<std::int32_t> iw = fast.int_work;
-  rt::vec1<double> rw = fast.real_work;
-  pieces ref(fast.n, fast.work_size, iw, rw);
-  const num::permuted_matrix a{fast.permutation, fast.inverse_permutation, fast.row_start,
-                               fast.column, fast.value};
-  std::int64_t flag = -1;
-  num::numeric_factor_reference(a, ref.f, ref.next_entry, ref.inv_pivot, ref.factor_value,
-                                flag);
-  EXPECT_EQ(flag, 8 * 40 + 2);
-  num::SDRV(fast.n, fast.permutation, fast.inverse_permutation, fast.row_start, fast.column,
-            fast.value, fast.b, fast.solution, fast.work_size, fast.int_work, fast.real_work,
-            fast.spare, 6, fast.FLAG);
-  EXPECT_EQ(fast.FLAG, 8 * 40 + 2);
-  EXPECT_TRUE(same_bits(fast.real_work, rw));
+  for (num::factor_vectors v : {num::factor_vectors::sse2, num::factor_vectors::avx2,
+                                num::factor_vectors::avx512}) {
+    if (!num::set_factor_vectors(v)) continue;
+    SCOPED_TRACE(static_cast<int>(v));
+    factored fast(t, true);
+    rt::vec1<std::int32_t> iw = fast.int_work;
+    rt::vec1<double> rw = fast.real_work;
+    pieces ref(fast.n, fast.work_size, iw, rw);
+    const num::permuted_matrix a{fast.permutation, fast.inverse_permutation, fast.row_start,
+                                 fast.column, fast.value};
+    std::int64_t flag = -1;
+    num::numeric_factor_reference(a, ref.f, ref.next_entry, ref.inv_pivot, ref.factor_value,
+                                  flag);
+    EXPECT_EQ(flag, 8 * 40 + 2);
+    num::SDRV(fast.n, fast.permutation, fast.inverse_permutation, fast.row_start, fast.column,
+              fast.value, fast.b, fast.solution, fast.work_size, fast.int_work, fast.real_work,
+              fast.spare, 6, fast.FLAG);
+    EXPECT_EQ(fast.FLAG, 8 * 40 + 2);
+    EXPECT_TRUE(same_bits(fast.real_work, rw));
+    EXPECT_TRUE(std::memcmp(fast.int_work.data(), iw.data(),
+                            static_cast<std::size_t>(iw.size()) * 4) == 0);
+  }
+  num::set_factor_vectors(num::factor_vectors::widest);
 }
 
 }  // namespace
