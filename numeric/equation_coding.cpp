@@ -37,6 +37,13 @@ void stop_unimplemented_fixed_effect(std::int32_t i) {
   rt::stop("", rt::exit_error);
 }
 
+void add_row_entries(sparse_store& store, std::int32_t I, std::span<const std::int32_t> J,
+                     std::span<const double> x, std::int32_t& IER) {
+  if (J.empty()) return;
+  IER = SBSIJ_row_add(store, I, J, x, 0, rt::console());
+  if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
+}
+
 void add_entry(sparse_store& store, std::int32_t I, std::int32_t J, double x, std::int32_t& IER) {
   SBSIJ(store, I, J, x, 5, 0, rt::console(), IER);
   if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);

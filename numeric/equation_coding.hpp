@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "numeric/sparse_store.hpp"
 #include "runtime/array.hpp"
@@ -37,5 +38,10 @@ inline std::int32_t level_equation(std::int32_t record, std::int32_t i, std::int
 
 // Adds x at (I, J) of a store in linked form; 701 and 702 end the run after SBSIJ's message.
 void add_entry(sparse_store& store, std::int32_t I, std::int32_t J, double x, std::int32_t& IER);
+
+// Adds x[j] at (I, J[j]) for j in order, as add_entry would call by call (SBSIJ_row_add: one
+// walk of the row); 701 and 702 end the run after SBSIJ's message.
+void add_row_entries(sparse_store& store, std::int32_t I, std::span<const std::int32_t> J,
+                     std::span<const double> x, std::int32_t& IER);
 
 }  // namespace num

@@ -1,6 +1,8 @@
 // The pedigree pass: parent checks, inbreeding, inverse relationship terms.
 #include "numeric/pedigree.hpp"
 
+#include <bit>
+#include <span>
 #include <string_view>
 
 #include "numeric/equation_coding.hpp"
@@ -49,9 +51,13 @@ void check_block(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NL
 
 // The pending set holds bit m for member m: word m / 64 (element m / 64 + 1) of level 0 at
 // bit m % 64, and so on upwards, so that the largest member is found by three or four
-// leading-zero counts and an insertion or removal touches at most one word per level.
+// leading-zero counts and an insertion or removal touches one word per level. Insertion and
+// removal run without branches on the set's contents: which way such a branch goes changes
+// from one ancestor to the next, and its mispredictions would cost more than the few word
+// operations done always. Room is made for member n + 1, the walk's stand-in for an unknown
+// parent, whose bit is never set.
 void pending_allocate(pedigree_work& w, std::int32_t n) {
-  std::int64_t bits = static_cast<std::int64_t>(n) + 1;
+  std::int64_t bits = static_cast<std::int64_t>(n) + 2;
   w.pending_levels = 0;
   for (;;) {
     const std::int64_t words = (bits + 63) / 64;
@@ -61,38 +67,59 @@ void pending_allocate(pedigree_work& w, std::int32_t n) {
   }
 }
 
-inline void pending_insert(pedigree_work& w, std::int32_t m) {
-  std::int64_t at = m;
-  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
-    std::uint64_t& word = w.pending[lv](at / 64 + 1);
-    const bool was_empty = word == 0;
-    word |= std::uint64_t{1} << (at % 64);
-    if (!was_empty) break;  // the levels above already mark this word
+// The walk's hold on the pending set. Every insertion and removal changes the top level's
+// one word, one after the other: it is kept in a register here instead of in memory, where
+// each change would wait for the store of the one before.
+// The number of levels is a constant of the walk's code (one copy per count), so that the
+// loops over the levels unroll.
+template <std::int32_t Top>
+struct pending_view {
+  static constexpr std::int32_t top = Top;  // the top level; the levels below live in w.pending
+  pedigree_work& w;
+  std::uint64_t top_word = 0;   // w.pending[top](1) while the walk runs (that stays 0)
+};
+
+// Adds member m when known is 1 (nothing when 0). Adding a member already there changes
+// nothing, and each level above marks a word that is not zero once m is in.
+template <class View>
+inline void pending_insert(View& p, std::int32_t m, std::uint64_t known) {
+  std::uint64_t at = static_cast<std::uint64_t>(m);
+  for (std::int32_t lv = 0; lv < p.top; ++lv) {
+    p.w.pending[lv](static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
     at /= 64;
   }
+  p.top_word |= known << at;  // at < 64: the top level has one word
 }
 
-inline bool pending_empty(const pedigree_work& w) {
-  return w.pending[w.pending_levels - 1](1) == 0;
-}
+template <class View>
+inline bool pending_empty(const View& p) { return p.top_word == 0; }
 
-// Removes and returns the largest pending member.
-inline std::int32_t pending_pop_largest(pedigree_work& w) {
-  std::int64_t at = 0;
-  for (std::int32_t lv = w.pending_levels - 1; lv >= 0; --lv)
-    at = at * 64 + (63 - __builtin_clzll(w.pending[lv](at + 1)));
+// Removes and returns the largest pending member. The words read on the way down are cleared
+// from those values, not read again, so that the clearing waits for no load.
+template <class View>
+inline std::int32_t pending_pop_largest(View& p) {
+  std::uint64_t word[6];
+  std::int64_t element[6];
+  std::uint64_t at = static_cast<std::uint64_t>(63 - __builtin_clzll(p.top_word));
+  for (std::int32_t lv = p.top - 1; lv >= 0; --lv) {
+    element[lv] = static_cast<std::int64_t>(at) + 1;
+    word[lv] = p.w.pending[lv](element[lv]);
+    at = at * 64 + static_cast<std::uint64_t>(63 - __builtin_clzll(word[lv]));
+  }
   const std::int32_t m = static_cast<std::int32_t>(at);
-  for (std::int32_t lv = 0; lv < w.pending_levels; ++lv) {
-    std::uint64_t& word = w.pending[lv](at / 64 + 1);
-    word &= ~(std::uint64_t{1} << (at % 64));
-    if (word != 0) break;
+  std::uint64_t emptied = 1;  // 1 while the word below became zero: its mark goes too
+  for (std::int32_t lv = 0; lv < p.top; ++lv) {
+    const std::uint64_t left = word[lv] & ~(emptied << (at % 64));
+    p.w.pending[lv](element[lv]) = left;
+    emptied = left == 0 ? 1 : 0;
     at /= 64;
   }
+  p.top_word &= ~(emptied << at);
   return m;
 }
 
 void allocate_work(pedigree_work& w, std::int32_t n) {
-  w.member.assign(n, pedigree_member{});
+  w.member.assign(static_cast<std::int64_t>(n) + 1, pedigree_member{});  // n + 1: unknown parent
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
   pending_allocate(w, n);
@@ -117,16 +144,27 @@ void write_error_file_head(rt::text_out& f) {
   rt::put(f, rt::fixed_line().A("-------", 7).X(2).A("------------", 12));
 }
 
-// Adds q to the weight of ancestor m in the current walk and queues m when the walk meets it
-// first (its weight then starts at 0.0).
-inline void pass_weight(pedigree_work& w, std::int32_t m, double q) {
+// Adds q to the weight of ancestor m in the current walk and queues m; known is 1 for a
+// parent, 0 for an unknown one, whose m is then the stand-in record n + 1 that takes the
+// weight and is never queued. The walk meets an ancestor again only before its own turn (its
+// descendants all have larger numbers), so queueing it again changes nothing. The first
+// meeting starts the weight at 0.0, as the sum 0.0 + q; the choice of 0.0 or the old weight
+// is a select rather than a branch. The parents of the ancestor are read when its turn comes,
+// after the walk has gone through the larger members still pending: their records are asked
+// for now, so that they have arrived from memory by then.
+template <class View>
+inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) {
+  pedigree_work& w = p.w;
   pedigree_member& a = w.member(m);
-  if (a.walk_stamp != w.stamp) {
-    a.walk_stamp = w.stamp;
-    a.ancestor_weight = 0.0;
-    pending_insert(w, m);
-  }
-  a.ancestor_weight += q;
+  const std::uint64_t kept_bits = a.walk_stamp == w.stamp ? ~std::uint64_t{0} : 0;
+  const double kept = std::bit_cast<double>(std::bit_cast<std::uint64_t>(a.ancestor_weight) & kept_bits);
+  a.walk_stamp = w.stamp;
+  a.ancestor_weight = kept + q;
+  pending_insert(p, m, known);
+  const pedigree_member* records = w.member.data();  // member p at records[p - 1]
+  const std::int32_t s = a.larger_parent, d = a.smaller_parent;
+  __builtin_prefetch(records + ((s > 0 ? s : 1) - 1), 1);
+  __builtin_prefetch(records + ((d > 0 ? d : 1) - 1), 1);
 }
 
 // Inbreeding coefficient of member X (both parents known): the ancestors are visited in
@@ -136,31 +174,43 @@ inline void pass_weight(pedigree_work& w, std::int32_t m, double q) {
 // so an insertion or the removal of the largest costs a few word operations instead of a scan
 // of the list. An ancestor's weight lives in its own member record, next to the parents and D
 // the visit reads, marked with the number of the walk, so nothing is cleared between walks.
-double ancestor_walk(pedigree_work& w, std::int32_t X) {
+template <std::int32_t Top>
+double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
   if (++w.stamp == 0) {  // the walk numbers wrapped: forget every old mark once
     for (pedigree_member& m : w.member) m.walk_stamp = 0;
     w.stamp = 1;
   }
+  const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
   pedigree_member& x = w.member(X);
   x.walk_stamp = w.stamp;
   x.ancestor_weight = 1.0;
   double sum = -1.0;
+  pending_view<Top> p{w, 0};
   std::int32_t Z = X;
   for (;;) {
     const pedigree_member& z = w.member(Z);
     const double weight_Z = z.ancestor_weight;
     const double q = 0.5 * weight_Z;
-    const std::int32_t s = z.larger_parent;
+    const std::int32_t s = z.larger_parent;  // 0 when unknown; then d is 0 too
     const std::int32_t d = z.smaller_parent;
-    if (s > 0) {
-      pass_weight(w, s, q);
-      if (d > 0) pass_weight(w, d, q);
-    }
+    pass_weight(p, s > 0 ? s : unknown, s > 0 ? 1 : 0, q);
+    pass_weight(p, d > 0 ? d : unknown, d > 0 ? 1 : 0, q);
     sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
-    if (pending_empty(w)) break;
-    Z = pending_pop_largest(w);
+    if (pending_empty(p)) break;
+    Z = pending_pop_largest(p);
   }
   return sum;
+}
+
+double ancestor_walk(pedigree_work& w, std::int32_t X) {
+  switch (w.pending_levels - 1) {
+    case 0: return ancestor_walk_levels<0>(w, X);
+    case 1: return ancestor_walk_levels<1>(w, X);
+    case 2: return ancestor_walk_levels<2>(w, X);
+    case 3: return ancestor_walk_levels<3>(w, X);
+    case 4: return ancestor_walk_levels<4>(w, X);
+    default: return ancestor_walk_levels<5>(w, X);
+  }
 }
 
 }  // namespace
@@ -248,19 +298,31 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     for (std::int32_t a = 0; a < n_corr; ++a) {
       for (std::int32_t h = 0; h < n_corr; ++h) {
         const double g = g_inverse(e, a + 1, h + 1);
+        // Each store takes the terms of one row (l) together, in the order of m, through a
+        // single walk of the row; the two stores are independent of each other.
         for (int l = 0; l < 3; ++l) {
           if (line_ids[l] == 0) continue;
+          const std::int32_t row = line_ids[l] + first_equation[a] - 1;
+          std::int32_t rel_col[3], eq_col[3];
+          double rel_x[3], eq_x[3];
+          std::size_t n_rel = 0, n_eq = 0;
           for (int m = 0; m < 3; ++m) {
             if (line_ids[m] == 0) continue;
-            const std::int32_t row = line_ids[l] + first_equation[a] - 1;
             const std::int32_t col = line_ids[m] + first_equation[h] - 1;
-            if (a == 0 && h == 0 && in.fill_relationship_inverse)
-              add_entry(relationship_inverse, line_ids[l], line_ids[m],
-                        (pair_weight[l] / D) * pair_weight[m], IER);
-            if (row <= col)
-              add_entry(equation_store, row, col, ((g / D) * pair_weight[l]) * pair_weight[m],
-                        IER);
+            if (a == 0 && h == 0 && in.fill_relationship_inverse) {
+              rel_col[n_rel] = line_ids[m];
+              rel_x[n_rel++] = (pair_weight[l] / D) * pair_weight[m];
+            }
+            if (row <= col) {
+              eq_col[n_eq] = col;
+              eq_x[n_eq++] = ((g / D) * pair_weight[l]) * pair_weight[m];
+            }
           }
+          add_row_entries(relationship_inverse, line_ids[l],
+                          std::span<const std::int32_t>(rel_col, n_rel),
+                          std::span<const double>(rel_x, n_rel), IER);
+          add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
+                          std::span<const double>(eq_x, n_eq), IER);
         }
       }
     }

@@ -35,7 +35,7 @@ struct pedigree_member {
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
 // finds F and D of every member in them afterwards.
 struct pedigree_work {
-  rt::vec1<pedigree_member> member;           // n_pedigree
+  rt::vec1<pedigree_member> member;           // n_pedigree + 1: the last stands in for an unknown parent
   rt::vec1<double> inbreeding_coefficients;   // n_pedigree + 1: F(X) at element X + 1, F(0) = -1
   // The ancestors still to visit as a set of member numbers: a bit per member in level 0,
   // and in each higher level a bit per word of the level below that is not zero.

@@ -1,6 +1,7 @@
 // The sparse store: filling in linked form (SBSIJ) and finishing into row-compressed form.
 #include "numeric/sparse_store.hpp"
 
+#include <cstring>
 #include <utility>
 
 #include "runtime/process.hpp"
@@ -12,34 +13,55 @@ namespace {
 // A row gets a column table once its chain holds more entries than this; shorter chains are
 // cheaper to walk than to index.
 constexpr std::int32_t long_row_threshold = 32;
-constexpr std::int32_t first_table_bits = 7;   // 128 cells: the first table is at most a quarter full
+constexpr std::int32_t first_table_bits = 6;   // 64 cells: the first table is at most half full
+constexpr std::int64_t cell_block_size = std::int64_t{1} << 19;  // 4 MiB of cells
 
-// Fibonacci hashing of a column into a table of 2^bits cells, 1-based.
-inline std::int64_t table_cell(std::int32_t col, std::int32_t bits) {
-  const std::uint32_t h = static_cast<std::uint32_t>(col) * 2654435769u;
-  return static_cast<std::int64_t>(h >> (32 - bits)) + 1;
+// The tables are open-addressing hash tables over cells 0 .. 2^bits - 1 (a position in the
+// table, not an index of the store), probed upwards with wrap-around.
+
+// Fibonacci hashing of a column into a table of 2^bits cells.
+inline std::uint32_t first_cell(std::int32_t col, std::int32_t bits) {
+  return (static_cast<std::uint32_t>(col) * 2654435769u) >> (32 - bits);
 }
 
-inline std::int64_t next_cell(std::int64_t cell, std::int64_t size) {
-  return cell == size ? 1 : cell + 1;
+// A table of 2^bits cells, all empty: a spare one of that length, or new cells from the pool.
+sparse_table_cell* take_cells(sparse_fill_index& ix, std::int32_t bits) {
+  const std::int64_t n = std::int64_t{1} << bits;
+  std::vector<sparse_table_cell*>& spare = ix.spare_tables[bits];
+  if (!spare.empty()) {
+    sparse_table_cell* cells = spare.back();
+    spare.pop_back();
+    std::memset(static_cast<void*>(cells), 0, static_cast<std::size_t>(n) * sizeof(sparse_table_cell));
+    return cells;
+  }
+  if (ix.cell_blocks.empty() || ix.cells_used + n > ix.cell_blocks.back().size()) {
+    ix.cell_blocks.emplace_back();
+    ix.cell_blocks.back().assign_zeros(n > cell_block_size ? n : cell_block_size);
+    ix.cells_used = 0;
+  }
+  sparse_table_cell* cells = ix.cell_blocks.back().data() + ix.cells_used;
+  ix.cells_used += n;
+  return cells;
 }
 
-// Puts slot k (holding a column known to be absent from the table) into the table.
-void table_insert(sparse_long_row& lr, const rt::vec1<std::int32_t>& column, std::int32_t k) {
-  const std::int64_t size = lr.table.size();
-  std::int64_t cell = table_cell(column(k), lr.bits);
-  while (lr.table(cell) != 0) cell = next_cell(cell, size);
-  lr.table(cell) = k;
+// Puts (col, k), a column known to be absent from the table, into the table.
+void table_insert(sparse_long_row& lr, std::int32_t col, std::int32_t k) {
+  const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+  std::uint32_t h = first_cell(col, lr.bits);
+  while (lr.table[h].slot != 0) h = (h + 1) & mask;
+  lr.table[h] = {col, k};
 }
 
-// Doubles the table and puts every slot back.
-void table_grow(sparse_long_row& lr, const rt::vec1<std::int32_t>& column) {
-  rt::vec1<std::int32_t> old;
-  std::swap(old, lr.table);
+// Doubles the table and puts every cell back.
+void table_grow(sparse_fill_index& ix, sparse_long_row& lr) {
+  sparse_table_cell* old = lr.table;
+  const std::int32_t old_bits = lr.bits;
+  const std::uint32_t old_size = std::uint32_t{1} << old_bits;
   lr.bits += 1;
-  lr.table.assign(std::int64_t{1} << lr.bits, 0);
-  for (std::int32_t k : old)
-    if (k != 0) table_insert(lr, column, k);
+  lr.table = take_cells(ix, lr.bits);
+  for (std::uint32_t h = 0; h < old_size; ++h)
+    if (old[h].slot != 0) table_insert(lr, old[h].column, old[h].slot);
+  ix.spare_tables[old_bits].push_back(old);
 }
 
 // Gives row I (whose chain starts at head and ends at tail) a column table.
@@ -49,12 +71,20 @@ void index_row(sparse_store& s, std::int32_t I, std::int32_t head, std::int32_t 
   ix.long_rows.emplace_back();
   sparse_long_row& lr = ix.long_rows.back();
   lr.bits = first_table_bits;
-  while ((std::int64_t{1} << lr.bits) < 4 * static_cast<std::int64_t>(count)) lr.bits += 1;
-  lr.table.assign(std::int64_t{1} << lr.bits, 0);
+  while ((std::int64_t{1} << lr.bits) < 2 * static_cast<std::int64_t>(count)) lr.bits += 1;
+  lr.table = take_cells(ix, lr.bits);
   lr.count = count;
   lr.tail = tail;
-  for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column, k);
+  for (std::int32_t k = head; k > 0; k = s.link(k)) table_insert(lr, s.column(k), k);
   ix.long_id(I) = static_cast<std::int32_t>(ix.long_rows.size());
+}
+
+// Forgets every table and gives the cells back.
+void drop_tables(sparse_fill_index& ix) {
+  ix.long_rows.clear();
+  ix.cell_blocks.clear();
+  ix.cells_used = 0;
+  for (std::vector<sparse_table_cell*>& spare : ix.spare_tables) spare.clear();
 }
 
 void write_701(rt::text_out& u, std::int32_t I, std::int32_t J) {
@@ -98,11 +128,18 @@ void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ) {
   rt::require_memory(4.0 * (static_cast<double>(s.order) + 1.0) +
                      16.0 * static_cast<double>(s.NZ));
   s.row_start.assign(std::int64_t{s.order} + 1, 0);
-  s.column.assign(s.NZ, 0);
-  s.value.assign(s.NZ, 0.0);
-  s.link.assign(s.NZ, 0);
+  s.column.assign_zeros(s.NZ);
+  s.value.assign_zeros(s.NZ);
+  s.link.assign_zeros(s.NZ);
   s.fill_index.long_id.release();
-  s.fill_index.long_rows.clear();
+  drop_tables(s.fill_index);
+}
+
+void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ) {
+  sparse_allocate(s, order, NZ);   // every slot holds column 0, value 0.0 and link 0
+  for (std::int32_t i = 1; i <= s.order; ++i) s.row_start(i) = -i;
+  s.row_start(std::int64_t{s.order} + 1) = s.NZ;
+  s.fill_index.long_id.assign(s.order, 0);
 }
 
 void sparse_init(sparse_store& s) {
@@ -112,7 +149,7 @@ void sparse_init(sparse_store& s) {
   fill_ints(s.NZ, s.link, 0);
   fill_doubles(s.NZ, s.value, 0.0);
   s.fill_index.long_id.assign(s.order, 0);   // keeps its storage when the store is refilled
-  s.fill_index.long_rows.clear();
+  drop_tables(s.fill_index);
 }
 
 namespace {
@@ -131,7 +168,7 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
   sparse_fill_index& ix = s.fill_index;
   if (ix.long_id.size() != order) {          // a store filled without sparse_init: no rows indexed yet
     ix.long_id.assign(order, 0);
-    ix.long_rows.clear();
+    drop_tables(ix);
   }
   std::int32_t& free_counter = s.row_start(std::int64_t{order} + 1);
 
@@ -154,10 +191,11 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
   const std::int32_t id = ix.long_id(I);
   if (id > 0) {                               // long row: look the column up in its table
     sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
-    const std::int64_t size = lr.table.size();
-    std::int64_t cell = table_cell(J, lr.bits);
-    for (std::int32_t k; (k = lr.table(cell)) != 0; cell = next_cell(cell, size)) {
-      if (s.column(k) == J) {
+    const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+    std::uint32_t h = first_cell(J, lr.bits);
+    for (; lr.table[h].slot != 0; h = (h + 1) & mask) {
+      if (lr.table[h].column == J) {
+        const std::int32_t k = lr.table[h].slot;
         IER = 700;
         merge_duplicate(s.value(k), entry_value, duplicate_action);
         return k;
@@ -174,10 +212,11 @@ inline std::int32_t put_entry(sparse_store& s, std::int32_t I, std::int32_t J, d
     s.column(F) = J;
     s.value(F) = entry_value;
     free_counter = F - 1;
-    lr.table(cell) = F;                       // cell is the empty one the search stopped at
+    lr.table[h] = {J, F};                     // h is the empty cell the search stopped at
     lr.tail = F;
     lr.count += 1;
-    if (4 * static_cast<std::int64_t>(lr.count) > 3 * size) table_grow(lr, s.column);
+    if (4 * static_cast<std::int64_t>(lr.count) > 3 * (static_cast<std::int64_t>(mask) + 1))
+      table_grow(ix, lr);
     return F;
   }
 
@@ -223,6 +262,102 @@ std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double 
   return put_entry(s, I, J, entry_value, duplicate_action, message_level, message_unit, IER);
 }
 
+void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (ix.long_id.size() != s.order) return;
+  for (std::int32_t I : rows) {
+    if (I < 1 || I > s.order) continue;
+    __builtin_prefetch(s.row_start.data() + (I - 1));
+    __builtin_prefetch(ix.long_id.data() + (I - 1));
+  }
+}
+
+void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (I < 1 || I > s.order || ix.long_id.size() != s.order) return;
+  const std::int32_t id = ix.long_id(I);
+  if (id > 0) {
+    const sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
+    for (std::int32_t c : J) __builtin_prefetch(lr.table + first_cell(c, lr.bits));
+  } else {
+    const std::int32_t head = s.row_start(I);
+    if (head > 0) {
+      __builtin_prefetch(s.column.data() + (head - 1));
+      __builtin_prefetch(s.link.data() + (head - 1));
+    }
+  }
+}
+
+std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std::int32_t> J,
+                          std::span<const double> x, int message_level,
+                          rt::text_out& message_unit) {
+  constexpr std::size_t most = 8;
+  const std::size_t n_all = J.size() < x.size() ? J.size() : x.size();
+  if (n_all > most) {                          // longer lists in pieces of eight, in order
+    std::int32_t IER = 0;
+    for (std::size_t from = 0; from < n_all; from += most) {
+      const std::size_t len = n_all - from < most ? n_all - from : most;
+      IER = SBSIJ_row_add(s, I, J.subspan(from, len), x.subspan(from, len), message_level,
+                          message_unit);
+      if (IER == 701 || IER == 702) return IER;
+    }
+    return IER;
+  }
+  const std::size_t n = n_all;
+  std::int32_t IER = 0;
+  std::size_t done = 0;
+  // A row with a short chain: one walk finds the slots of the columns already present and
+  // the row's end; the values then go in, in their order, as the single calls would put them.
+  if (n <= most && I >= 1 && I <= s.order && s.row_start(I) > 0 &&
+      s.fill_index.long_id.size() == s.order && s.fill_index.long_id(I) == 0) {
+    std::int32_t slot[most] = {};
+    bool in_range = true;
+    for (std::size_t j = 0; j < n; ++j) in_range = in_range && J[j] >= 1 && J[j] <= s.order;
+    if (in_range) {
+      std::int32_t k = s.row_start(I);
+      std::int32_t count = 1;
+      for (;;) {
+        const std::int32_t c = s.column(k);
+        for (std::size_t j = 0; j < n; ++j)
+          if (slot[j] == 0 && J[j] == c) slot[j] = k;
+        if (s.link(k) <= 0) break;             // k is the row's last entry
+        k = s.link(k);
+        ++count;
+      }
+      std::int32_t& free_counter = s.row_start(std::int64_t{s.order} + 1);
+      for (; done < n && count < long_row_threshold; ++done) {
+        if (slot[done] != 0) {
+          IER = 700;
+          s.value(slot[done]) = x[done] + s.value(slot[done]);
+          continue;
+        }
+        const std::int32_t F = free_counter;
+        if (F < 1) {
+          if (message_level >= 0) write_702(message_unit);
+          return 702;
+        }
+        s.link(k) = F;                           // append at the end of the chain
+        s.link(F) = -I;
+        s.column(F) = J[done];
+        s.value(F) = x[done];
+        free_counter = F - 1;
+        k = F;
+        ++count;
+        IER = 0;
+        for (std::size_t j = done + 1; j < n; ++j)   // the same column later in the list
+          if (J[j] == J[done]) slot[j] = F;
+      }
+    }
+  }
+  // Whatever is left (all of it for a long, empty or out-of-range row, the rest once the row
+  // has grown long) goes in call by call.
+  for (; done < n; ++done) {
+    put_entry(s, I, J[done], x[done], 5, message_level, message_unit, IER);
+    if (IER == 701 || IER == 702) return IER;
+  }
+  return IER;
+}
+
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
 // chain order. First every chain is walked once in row order and each entry's final slot is
 // written over its link (the row pointers fall out of the same walk); then the entries are
@@ -233,14 +368,27 @@ void sparse_finish(sparse_store& s) { sparse_finish(s, std::span<std::int32_t>()
 void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   sparse_fill_index& ix = s.fill_index;
   ix.long_id.release();
+  drop_tables(ix);
   std::vector<sparse_long_row>().swap(ix.long_rows);
+  std::vector<rt::vec1<sparse_table_cell>>().swap(ix.cell_blocks);
 
   const std::int32_t order = s.order;
   const std::int32_t NZ = s.NZ;
   const std::int32_t F0 = s.row_start(std::int64_t{order} + 1);
 
+  // The walks and the moves below go from slot to slot at random; each asks ahead for the
+  // memory of a step a little further on (a row's head, an entry's destination), which it
+  // knows without waiting, so that several fetches are under way at once.
+  constexpr std::int32_t ahead = 16;
+  const std::int32_t* const heads = s.row_start.data();    // row i at heads[i - 1]
+  std::int32_t* const links = s.link.data();                // slot k at links[k - 1]
+  std::int32_t* const columns = s.column.data();
+  double* const values = s.value.data();
+
   std::int32_t next_slot = 1;
   for (std::int32_t i = 1; i <= order; ++i) {
+    if (i + ahead <= order && heads[i + ahead - 1] > 0)
+      __builtin_prefetch(links + (heads[i + ahead - 1] - 1), 1);
     std::int32_t c = s.row_start(i);
     s.row_start(i) = next_slot;
     while (c > 0) {
@@ -260,6 +408,14 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
 
   // Links: > 0 an entry still to move (its final slot), 0 a free slot, -1 a placed entry.
   for (std::int32_t k = F0 + 1; k <= NZ; ++k) {
+    if (k + ahead <= NZ) {
+      const std::int32_t e = links[k + ahead - 1];
+      if (e > 0) {
+        __builtin_prefetch(links + (e - 1), 1);
+        __builtin_prefetch(columns + (e - 1), 1);
+        __builtin_prefetch(values + (e - 1), 1);
+      }
+    }
     std::int32_t d = s.link(k);
     while (d > 0) {
       if (d == k) {

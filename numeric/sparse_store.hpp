@@ -11,14 +11,22 @@
 
 namespace num {
 
+// One cell of a long row's table: a column and the slot of its entry, slot 0 for an empty
+// cell. The column is kept beside the slot so that a lookup reads the store only at the entry
+// it finds.
+struct sparse_table_cell {
+  std::int32_t column;
+  std::int32_t slot;
+};
+
 // SBSIJ's lookup aid for one row whose chain has grown long: an open-addressing table from
-// column to slot (0 marks an empty cell) and the row's last slot, so that a call neither walks
-// the chain to find a column nor to find its end.
+// column to slot and the row's last slot, so that a call neither walks the chain to find a
+// column nor to find its end.
 struct sparse_long_row {
-  rt::vec1<std::int32_t> table;  // power-of-two length; cell (hash(column) + probe) holds a slot
-  std::int32_t bits = 0;         // log2 of the table length
-  std::int32_t count = 0;        // entries of the row
-  std::int32_t tail = 0;         // slot of the row's last entry
+  sparse_table_cell* table = nullptr;  // 2^bits cells from the index's cell pool
+  std::int32_t bits = 0;               // log2 of the table length
+  std::int32_t count = 0;              // entries of the row
+  std::int32_t tail = 0;               // slot of the row's last entry
 };
 
 // The index that keeps SBSIJ at constant cost per call. Only rows longer than a short chain get
@@ -27,6 +35,13 @@ struct sparse_long_row {
 struct sparse_fill_index {
   rt::vec1<std::int32_t> long_id;        // order: 0, or the row's place in long_rows (1-based)
   std::vector<sparse_long_row> long_rows;
+  // The tables' cells, handed out one after another from blocks of fresh zero storage (an
+  // empty cell is all zero, so nothing is cleared). A table that grows leaves its old cells
+  // among the spare tables of their length, where the next table of that length is taken
+  // from (cleared) before new cells are, so that fewer fresh pages are used.
+  std::vector<rt::vec1<sparse_table_cell>> cell_blocks;
+  std::int64_t cells_used = 0;           // cells handed out from the last block
+  std::vector<sparse_table_cell*> spare_tables[32];  // by log2 of the length
 };
 
 struct sparse_store {
@@ -45,6 +60,11 @@ void sparse_allocate(sparse_store& s, std::int32_t order, std::int32_t NZ);
 // Empties the store into linked form: row_start(i) = -i, free counter NZ, every slot cleared.
 void sparse_init(sparse_store& s);
 
+// sparse_allocate followed by sparse_init, for a store that is filled once: the slots of fresh
+// storage are zero already and are not written here, so the pages of slots that neither the
+// filling nor the finishing reaches are never brought into memory.
+void sparse_create(sparse_store& s, std::int32_t order, std::int32_t NZ);
+
 // Puts entry_value at (I, J) of a store in linked form. duplicate_action < 0 keeps the old
 // value, 0 replaces it, > 0 adds to it. message_level >= 0 writes the fatal messages to
 // message_unit. IER: 0 new entry, 700 position present, 701 out of range, 702 store full.
@@ -58,6 +78,22 @@ void SBSIJ(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
 std::int32_t SBSIJ_slot(sparse_store& s, std::int32_t I, std::int32_t J, double entry_value,
                         int duplicate_action, int message_level, rt::text_out& message_unit,
                         std::int32_t& IER);
+
+// Adds x[j] at (I, J[j]) of a store in linked form for j in order, exactly as that many calls
+// of SBSIJ with duplicate_action 5 (add) would, but walks row I's chain once for every eight
+// columns instead of once per column. Returns the status of the last call, or 701 / 702 at
+// the first call that fails (its message written when message_level >= 0; nothing after it
+// is added).
+std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std::int32_t> J,
+                          std::span<const double> x, int message_level,
+                          rt::text_out& message_unit);
+
+// Hints for a caller that knows its next SBSIJ calls ahead (the rows of a record): the first
+// asks for the rows' heads, the second, called after it for each row, for the first memory that
+// SBSIJ(I, J[j]) will read (the table cell of a long row, the head entry of a short one).
+// Nothing changes in the store; they only let the fetches from memory overlap.
+void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows);
+void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
 
 // Turns a store in linked form into row-compressed form in place: rows in row order, each in
 // the order its columns first arrived; slots above the entries and the links of all slots end

@@ -16,8 +16,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -44,6 +46,22 @@ void require_memory(double bytes);
 // array (the zero fill) take one page fault per 2 MiB instead of one per 4 KiB.
 void* allocate_storage(std::size_t bytes) noexcept;
 void free_storage(void* p, std::size_t bytes) noexcept;
+// The same for storage that must start all zero: zeroed tells whether it is so already (a
+// large block comes straight from the system, whose fresh pages are zero and only brought into
+// memory when first written); when false, the caller clears it.
+void* allocate_zeroed_storage(std::size_t bytes, bool& zeroed) noexcept;
+// Marks the whole large pages inside [p, p + bytes) for the processor's large pages, for
+// storage that did not come from allocate_storage (a string that holds a whole file): its first
+// writes then take one page fault per 2 MiB. A hint only; nothing for small blocks.
+void advise_large_pages(void* p, std::size_t bytes) noexcept;
+
+// Set by vec1::assign_zeros around its one allocation: the allocator then asks for zeroed
+// storage and reports here whether it came so. The run is single-threaded.
+struct zeroed_request {
+  bool wanted = false;
+  bool granted = false;
+};
+inline zeroed_request zeroed_storage_request;
 
 // The allocator of vec1: counts what it hands out against memory_limit.
 template <class T>
@@ -57,7 +75,9 @@ struct counted_allocator {
     if (n > static_cast<std::size_t>(INT64_MAX) / sizeof(T)) out_of_memory();
     const std::int64_t bytes = static_cast<std::int64_t>(n * sizeof(T));
     if (!claim_memory(bytes)) out_of_memory();
-    void* p = allocate_storage(n * sizeof(T));
+    void* p = zeroed_storage_request.wanted
+                  ? allocate_zeroed_storage(n * sizeof(T), zeroed_storage_request.granted)
+                  : allocate_storage(n * sizeof(T));
     if (p == nullptr) {
       release_memory(bytes);
       out_of_memory();
@@ -69,7 +89,8 @@ struct counted_allocator {
     free_storage(p, n * sizeof(T));
   }
   // Elements made without a value are left as the storage holds them (see
-  // vec1::resize_for_overwrite); every other construction is the usual one.
+  // vec1::resize_for_overwrite and vec1::assign_zeros); every other construction is the usual
+  // one.
   template <class U>
   void construct(U* p) noexcept(noexcept(::new (static_cast<void*>(p)) U)) {
     ::new (static_cast<void*>(p)) U;
@@ -114,6 +135,34 @@ class vec1 {
     } catch (const std::length_error&) {
       out_of_memory();
     }
+  }
+  // Sets the length to n and every element to zero (all bits clear), like assign(n, 0), but
+  // storage of many megabytes that comes fresh from the system is not written at all: its
+  // pages are zero already and come into memory only where an element is first written, so
+  // an array larger than its use costs nothing for the part left unused. An array that has
+  // length n already is cleared in place and keeps its storage.
+  void assign_zeros(std::int64_t n) {
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_copyable_v<T>);
+    const std::size_t count = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (count == d_.size()) {
+      if (count > 0) std::memset(static_cast<void*>(d_.data()), 0, count * sizeof(T));
+      return;
+    }
+    release();
+    if (count == 0) return;
+    zeroed_storage_request = {true, false};
+    try {
+      d_.resize(count);  // elements made without a value: nothing written
+    } catch (const std::bad_alloc&) {
+      zeroed_storage_request = {};
+      out_of_memory();
+    } catch (const std::length_error&) {
+      zeroed_storage_request = {};
+      out_of_memory();
+    }
+    const bool zeroed = zeroed_storage_request.granted;
+    zeroed_storage_request = {};
+    if (!zeroed) std::memset(static_cast<void*>(d_.data()), 0, count * sizeof(T));
   }
   // Sets the length to n (0 when n < 0) without giving the new elements a value: for a work
   // array each of whose cells is written before it is read. The pages of cells never used are

@@ -4,6 +4,7 @@
 #include <sys/sysinfo.h>
 #include <xmmintrin.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -118,7 +119,20 @@ std::int64_t memory_held() { return held; }
 
 namespace {
 constexpr std::size_t large_page = std::size_t{1} << 21;
-constexpr std::size_t large_block = 2 * large_page;  // from 4 MiB on
+constexpr std::size_t large_block = large_page;  // from 2 MiB on
+
+// Blocks handed out by allocate_zeroed_storage straight from the system, which free_storage
+// gives back to it. Few arrays of a run are large enough to take this path (the stores and
+// their like), so a short list does; when it is full, blocks come the ordinary way.
+struct system_block {
+  void* p = nullptr;
+  std::size_t bytes = 0;  // mapped length
+};
+constexpr int max_system_blocks = 64;
+system_block system_blocks[max_system_blocks];
+
+std::size_t round_to_pages(std::size_t bytes) { return (bytes + large_page - 1) & ~(large_page - 1); }
+
 }  // namespace
 
 void* allocate_storage(std::size_t bytes) noexcept {
@@ -128,11 +142,53 @@ void* allocate_storage(std::size_t bytes) noexcept {
   return p;
 }
 
+void advise_large_pages(void* p, std::size_t bytes) noexcept {
+  if (p == nullptr || bytes < large_block) return;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t first = (start + large_page - 1) & ~(std::uintptr_t{large_page} - 1);
+  const std::uintptr_t last = (start + bytes) & ~(std::uintptr_t{large_page} - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void* allocate_zeroed_storage(std::size_t bytes, bool& zeroed) noexcept {
+  zeroed = false;
+  if (bytes < large_block) return allocate_storage(bytes);
+  int free_entry = -1;
+  for (int b = 0; b < max_system_blocks && free_entry < 0; ++b)
+    if (system_blocks[b].p == nullptr) free_entry = b;
+  if (free_entry < 0) return allocate_storage(bytes);
+  // Map a large page more than needed and trim both ends, so that the block starts on a
+  // large-page boundary.
+  const std::size_t length = round_to_pages(bytes);
+  if (length < bytes || length + large_page < length) return nullptr;
+  void* raw = ::mmap(nullptr, length + large_page, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + large_page - 1) & ~(std::uintptr_t{large_page} - 1);
+  if (aligned > start) ::munmap(raw, aligned - start);
+  const std::uintptr_t end = start + length + large_page;
+  if (end > aligned + length) ::munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
+  void* p = reinterpret_cast<void*>(aligned);
+  ::madvise(p, length, MADV_HUGEPAGE);  // a hint only
+  system_blocks[free_entry] = {p, length};
+  zeroed = true;
+  return p;
+}
+
 void free_storage(void* p, std::size_t bytes) noexcept {
-  if (bytes < large_block)
+  if (bytes < large_block) {
     ::operator delete(p);
-  else
-    ::operator delete(p, std::align_val_t{large_page});
+    return;
+  }
+  for (system_block& b : system_blocks) {
+    if (b.p == p) {
+      ::munmap(p, b.bytes);
+      b = system_block{};
+      return;
+    }
+  }
+  ::operator delete(p, std::align_val_t{large_page});
 }
 
 bool claim_memory(std::int64_t bytes) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "runtime/array.hpp"
 #include "runtime/process.hpp"
 
 namespace rt {
@@ -62,7 +64,10 @@ void open_in(text_in& f, int unit, std::string_view name) {
     // megabytes is neither copied nor grown step by step; then whatever is left, if any.
     struct stat st;
     if (::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      text.resize(static_cast<std::size_t>(st.st_size));
+      const std::size_t size = static_cast<std::size_t>(st.st_size);
+      text.reserve(size);
+      advise_large_pages(text.data(), size);   // before the first write of its pages
+      text.resize(size);
       text.resize(std::fread(text.data(), 1, text.size(), fp));
     }
     char buf[1 << 16];
@@ -156,7 +161,44 @@ bool parse_i32(std::string_view s, std::int32_t& v) {
 // "[+-]mantissa[exponent]": the mantissa holds at least one digit and at most one point
 // (1, 1., .5, 2.5); the exponent is E, e, D or d with an optional sign and digits, or a sign
 // and digits alone (1.5-3). Converted with correct rounding; an overflow is a bad value.
+// Exact powers of ten as doubles, 10^0 .. 10^22 (all representable).
+constexpr double exact_power_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A plain decimal "[sign]digits[.digits]" whose digits, read as an integer M, stay below 2^53
+// and that has at most 22 digits after the point: M and 10^k are exact doubles, so M / 10^k,
+// one correctly rounded division, is the correctly rounded value of the decimal, which the
+// general conversion gives as well. Codes, identifiers and most data values are of this form.
+// False (v untouched) for anything else.
+bool parse_plain_decimal(std::string_view s, double& v) {
+  std::size_t i = 0;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+  std::uint64_t m = 0;
+  std::size_t digits = 0, fraction = 0;
+  bool point = false;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c >= '0' && c <= '9') {
+      if (m >= (std::uint64_t{1} << 53) / 10) return false;   // might pass 2^53
+      m = m * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      if (point) ++fraction;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || fraction > 22) return false;
+  const double x = static_cast<double>(m) / exact_power_of_ten[fraction];
+  v = neg ? -x : x;
+  return true;
+}
+
 bool parse_f64(std::string_view s, double& v) {
+  if (parse_plain_decimal(s, v)) return true;
   char buf[128];
   std::size_t n = 0, i = 0;
   if (s.size() >= sizeof buf - 2) return false;
@@ -382,6 +424,21 @@ void append_real(std::string& out, double x) {
   if (!std::isfinite(x)) {
     append_right(out, std::isnan(x) ? "NaN" : (x < 0 ? "-Infinity" : "Infinity"), 24);
     return;
+  }
+  if ((x >= 1.0 || x <= -1.0) && x > -1.0E15 && x < 1.0E15 && x == std::trunc(x)) {
+    // A whole number (a code, an identifier, a count) of at most 15 digits: all its digits
+    // are significant and none is rounded away, so the fixed-point form is its digits, the
+    // point and zeros up to 15 digits, written here without the general conversion.
+    auto r = std::to_chars(buf, buf + 24, static_cast<std::int64_t>(x));  // 16 characters at most
+    const std::size_t length = static_cast<std::size_t>(r.ptr - buf);
+    const std::size_t n_digits = length - (x < 0 ? 1 : 0);
+    if (length <= 16) {
+      buf[length] = '.';
+      std::memset(buf + length + 1, '0', 15 - n_digits);
+      append_right(out, std::string_view(buf, length + 1 + 15 - n_digits), 19);
+      out.append(5, ' ');
+      return;
+    }
   }
   if (x != 0.0) {
     auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 14);

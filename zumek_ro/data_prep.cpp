@@ -49,16 +49,16 @@ void allocate_block(family_block& b, std::int32_t n, std::int32_t n_effects, boo
   check_block_size(n, n_effects, !rest);
   b.n_records = n;
   b.is_rest_group = rest ? 1 : 0;
-  b.equation.assign(n_effects, n, 0);
-  b.observation.assign(n, 0.0);
-  b.residual.assign(n, 0.0);
-  b.record_value.assign(n_effects, n, 0.0);
-  b.coefficient.assign(n_effects, n, 0.0);
+  b.equation.assign_zeros(n_effects, n);
+  b.observation.assign_zeros(n);
+  b.residual.assign_zeros(n);
+  b.record_value.assign_zeros(n_effects, n);
+  b.coefficient.assign_zeros(n_effects, n);
   if (rest) {
     b.residual_matrix.assign(0, 0);
     b.RINV.assign(0, 0);
-    b.rest_residual_diag.assign(n, 0.0);
-    b.rest_rinv_diag.assign(n, 0.0);
+    b.rest_residual_diag.assign_zeros(n);
+    b.rest_rinv_diag.assign_zeros(n);
   } else {
     b.residual_matrix.assign(n, n, 0.0);
     b.RINV.assign(n, n, 0.0);
@@ -75,7 +75,8 @@ void prepare_data(run_state& s) {
   rt::text_out& con = rt::console();
 
   rt::vec1<std::int32_t> record_family;
-  rt::vec1<double> data_table(static_cast<std::int64_t>(nrdf) * nv, 0.0);   // record by record
+  rt::vec1<double> data_table;   // record by record
+  data_table.assign_zeros(static_cast<std::int64_t>(nrdf) * nv);
   rt::text_in dat;
   rt::open_in(dat, 1, "dat.txt");
   for (std::int32_t i = 1; i <= nrdf; ++i) {

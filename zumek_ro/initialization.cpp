@@ -26,8 +26,7 @@ void allocate_amat(run_state& s) {
   void* p = ::operator new(static_cast<std::size_t>(bytes) + 1, std::nothrow);
   if (p == nullptr) rt::stop("AMAT ALLOCATION ERROR", rt::exit_error);
   ::operator delete(p);
-  num::sparse_allocate(s.AMAT, order, nz);
-  num::sparse_init(s.AMAT);
+  num::sparse_create(s.AMAT, order, nz);
 }
 
 }  // namespace
@@ -46,12 +45,11 @@ void initialize_run(run_state& s) {
   const double nz = static_cast<double>(s.NZ > 0 ? s.NZ : 0);
   rt::require_memory(n * (2.0 * 8.0 + 2.0 * 4.0) + 4.0 * (2.0 * n + 1.0) + 16.0 * nz);
 
-  s.rhs.assign(s.n_equations, 0.0);
-  num::sparse_allocate(s.equation_store, s.n_equations, s.NZ);
-  s.dropped.assign(s.n_equations, 0);
-  s.shift.assign(s.n_equations, 0);
-  s.solution.assign(s.n_equations, 0.0);
-  num::sparse_init(s.equation_store);
+  s.rhs.assign_zeros(s.n_equations);
+  num::sparse_create(s.equation_store, s.n_equations, s.NZ);  // empty, linked form
+  s.dropped.assign_zeros(s.n_equations);
+  s.shift.assign_zeros(s.n_equations);
+  s.solution.assign_zeros(s.n_equations);
 
   allocate_amat(s);
 

@@ -25,6 +25,12 @@ struct table {
     cols = n_cols > 0 ? n_cols : 0;
     d.assign(rows * cols, v);
   }
+  // Sizes the table with every element zero (vec1::assign_zeros: fresh storage is not written).
+  void assign_zeros(std::int64_t n_rows, std::int64_t n_cols) {
+    rows = n_rows > 0 ? n_rows : 0;
+    cols = n_cols > 0 ? n_cols : 0;
+    d.assign_zeros(rows * cols);
+  }
   T& operator()(std::int64_t i, std::int64_t j) {
     RT_CHECK_INDEX("table row", i, rows);
     RT_CHECK_INDEX("table column", j, cols);

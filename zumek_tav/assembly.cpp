@@ -58,6 +58,15 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
 // equation_store, the observation into rhs and data_rhs.
 void add_record_terms(run_state& s, double observation) {
   const std::int32_t n = s.n_effects;
+  // The record's rows and columns are known now: the memory the calls below will read first is
+  // asked for ahead, rows first, then what each row leads to, so that the fetches overlap.
+  const std::span<const std::int32_t> eqs(s.equation.data(), static_cast<std::size_t>(n));
+  num::sparse_prefetch_rows(s.WW, eqs);
+  num::sparse_prefetch_rows(s.equation_store, eqs);
+  for (std::int32_t i = 1; i <= n; ++i) {
+    num::sparse_prefetch_entries(s.WW, s.equation(i), eqs);
+    num::sparse_prefetch_entries(s.equation_store, s.equation(i), eqs);
+  }
   for (std::int32_t i = 1; i <= n; ++i) {
     if (s.in_model(i) == 0) continue;
     const std::int32_t ei = s.equation(i);

@@ -63,7 +63,8 @@ void FILE_PREP(run_state& s) {
   const std::int64_t n_eff = s.n_effects;  // 4 or more (checked by the parameter reader)
   const std::int64_t n_rec = s.NRDF;       // 0 or more
 
-  rt::vec1<double> data_table(n_rec * n_eff, 0.0);  // record i holds values (i-1)*n_eff + 1 ..
+  rt::vec1<double> data_table;  // record i holds values (i-1)*n_eff + 1 ..
+  data_table.assign_zeros(n_rec * n_eff);
   rt::text_in dat;
   rt::open_in(dat, 1, "dat.txt");
   read_data_file(s, dat, data_table);
@@ -111,8 +112,10 @@ void FILE_PREP(run_state& s) {
   order.release();
   rt::close(dat1);
 
-  // Links are found on the values as "DAT1.sal" holds them, so read the families back.
-  rt::text_in back;
+  // Links are found on the values as "DAT1.sal" holds them, so read the families back. The
+  // file as read here (the whole of it is read at the opening) serves the assembly as well:
+  // it is left open, rewound, rather than closed and read from disk a second time.
+  rt::text_in& back = s.dat1_file;
   rt::open_in(back, 21, "DAT1.sal");
   std::int32_t largest = 0;
   for (std::int32_t f = 1; f < s.n_families; ++f)
@@ -138,7 +141,7 @@ void FILE_PREP(run_state& s) {
         }
   }
   rt::close(dat);
-  rt::close(back);
+  rt::rewind(back);
 }
 
 }  // namespace tav

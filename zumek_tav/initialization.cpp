@@ -91,34 +91,31 @@ void initialize_run(run_state& s) {
                      static_cast<double>(store_bytes(n, s.NZ, std::int64_t{n})) +
                      static_cast<double>(m) * (8.0 + 4.0 + 4.0 + 8.0));
 
-  s.rhs.assign(n, 0.0);
+  s.rhs.assign_zeros(n);
   s.record_value.assign(m, 0.0);
   s.equation.assign(m, 0);
-  num::sparse_allocate(s.equation_store, n, s.NZ);
-  s.dropped.assign(n, 0);
-  s.shift.assign(n, 0);
-  s.solution.assign(n, 0.0);
-  s.data_rhs.assign(n, 0.0);
+  num::sparse_create(s.equation_store, n, s.NZ);  // empty, linked form
+  s.dropped.assign_zeros(n);
+  s.shift.assign_zeros(n);
+  s.solution.assign_zeros(n);
+  s.data_rhs.assign_zeros(n);
   s.in_model.assign(m, 1);
   s.coefficient.assign(m, 0.0);
-  num::sparse_init(s.equation_store);
 
   if (!can_allocate(store_bytes(n, s.NZ, 2 * std::int64_t{n})))
     rt::stop("WW ALLOCATION ERROR", rt::exit_error);
-  num::sparse_allocate(s.WW, n, s.NZ);
-  s.WW.dropped.assign(n, 0);
-  s.WW.shift.assign(n, 0);
-  num::sparse_init(s.WW);
+  num::sparse_create(s.WW, n, s.NZ);
+  s.WW.dropped.assign_zeros(n);
+  s.WW.shift.assign_zeros(n);
 
   const std::int32_t gmat_nz = static_cast<std::int32_t>(0.2 * s.NZ);
   if (!can_allocate(store_bytes(s.n_pedigree, gmat_nz, 0)))
     rt::stop("GMAT ALLOCATION ERROR", rt::exit_error);
-  num::sparse_allocate(s.GMAT, s.n_pedigree, gmat_nz);
-  num::sparse_init(s.GMAT);
+  num::sparse_create(s.GMAT, s.n_pedigree, gmat_nz);
 
   FILE_PREP(s);
 
-  rt::open_in(s.dat1_file, 21, "DAT1.sal");
+  // "DAT1.sal" (unit 21) is open for reading already: FILE_PREP leaves it so, at its start.
   rt::open_out(s.chain_file, 25, "CVC_CHAIN.txt");
 
   rt::write(con, {});

@@ -262,6 +262,138 @@ TEST(SparseStore, RandomStoresMatchBothModels) {
   }
 }
 
+// sparse_create leaves what sparse_allocate and sparse_init leave, on small stores (storage
+// from the heap) and on stores large enough to come fresh from the system, and such a store
+// fills and finishes like the models; a large one also after sparse_init has refilled it.
+TEST(SparseStore, CreatedStoresEqualInitialisedOnesAndMatchBothModels) {
+  std::mt19937 g(4242);
+  for (int NZ : {0, 5, 300, 1 << 20, (1 << 20) + 3}) {
+    const int order = NZ > 1000 ? 2000 : 40;
+    num::sparse_store made = make_store(order, NZ);
+    num::sparse_store created;
+    num::sparse_create(created, order, NZ);
+    EXPECT_EQ(created.order, made.order);
+    EXPECT_EQ(created.NZ, made.NZ);
+    EXPECT_EQ(as_vector(created.row_start), as_vector(made.row_start));
+    EXPECT_EQ(as_vector(created.column), as_vector(made.column));
+    EXPECT_EQ(as_vector(created.value), as_vector(made.value));
+    EXPECT_EQ(as_vector(created.link), as_vector(made.link));
+    const int n_calls = NZ > 1000 ? 30000 : 2 * NZ + 20;
+    std::vector<call> calls = random_calls(g, order, n_calls, NZ % 2 == 1);
+    SCOPED_TRACE("NZ " + std::to_string(NZ));
+    ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, created));
+    num::sparse_init(created);
+    std::shuffle(calls.begin(), calls.end(), g);
+    ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, created));
+  }
+}
+
+// Long rows whose tables grow one after another, so that later rows take the tables earlier
+// ones left behind (which must come back empty), with repeats of every position afterwards.
+TEST(SparseStore, GrowingTablesHandDownTheirCellsAndMatchBothModels) {
+  const int order = 700;
+  std::vector<call> calls;
+  auto fill_row = [&](int row, int n, int first_col) {
+    for (int c = 0; c < n; ++c) calls.push_back({row, 1 + (first_col + 3 * c) % order, 0.5 + c, 5});
+  };
+  fill_row(1, 200, 3);                 // 128 cells, then 256 (leaves 128)
+  fill_row(2, 40, 11);                 // takes the 128 that row 1 left
+  for (int c = 0; c < 600; ++c) {      // two rows growing in turn
+    calls.push_back({3, 1 + (11 * c) % order, 1.0 + c, 5});
+    if (c < 400) calls.push_back({4, 1 + (13 * c + 2) % order, 2.0 + c, 5});
+  }
+  fill_row(5, 120, 1);
+  fill_row(6, 33, 40);
+  const std::vector<call> first = calls;
+  for (const call& c : first) calls.push_back({c.I, c.J, 0.25, 5});
+  for (const call& c : first) calls.push_back({c.I, c.J, 9.0, c.I % 2 ? 0 : -1});
+  const int NZ = 200 + 40 + 600 + 400 + 120 + 33 + 10;
+  num::sparse_store s;
+  num::sparse_create(s, order, NZ);
+  ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, s));
+  num::sparse_init(s);                 // the same store again, rows in another order
+  std::reverse(calls.begin(), calls.end());
+  ASSERT_NO_FATAL_FAILURE(run_case(order, NZ, calls, s));
+}
+
+// SBSIJ_row_add against the same terms entered call by call: the same statuses and, after
+// every list, the same arrays, slot for slot; rows empty, short, growing long and long; lists
+// with repeated columns, columns out of range, and stores that fill up in the middle of a list.
+TEST(SparseStore, RowListsMatchSingleCalls) {
+  std::mt19937 g(99);
+  for (int round = 0; round < 400; ++round) {
+    const int order = std::uniform_int_distribution<int>(1, round % 4 == 0 ? 5 : 60)(g);
+    const int NZ = std::uniform_int_distribution<int>(0, round % 3 == 0 ? 30 : 2000)(g);
+    num::sparse_store a = make_store(order, NZ), b = make_store(order, NZ);
+    std::uniform_int_distribution<int> pos(1, order), pct(0, 99), len(0, 20);
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (int list = 0; list < 150; ++list) {
+      int I = round % 2 && pct(g) < 50 ? 1 : pos(g);       // row 1 grows long in odd rounds
+      if (pct(g) < 2) I = pct(g) < 50 ? 0 : order + 1;
+      const int n = len(g);
+      std::vector<std::int32_t> J;
+      std::vector<double> x;
+      for (int j = 0; j < n; ++j) {
+        int c = pos(g);
+        if (j > 0 && pct(g) < 15) c = J[static_cast<std::size_t>(pct(g) % j)];  // a repeat
+        if (pct(g) < 2) c = pct(g) < 50 ? 0 : order + 1;
+        J.push_back(c);
+        x.push_back(0.125 * pct(g) - 3.0);
+      }
+      const std::int32_t got = num::SBSIJ_row_add(a, I, J, x, -1, rt::console());
+      std::int32_t want = 0;
+      for (int j = 0; j < n; ++j) {
+        num::SBSIJ(b, I, J[static_cast<std::size_t>(j)], x[static_cast<std::size_t>(j)], 5, -1,
+                   rt::console(), want);
+        if (want == 701 || want == 702) break;
+      }
+      ASSERT_EQ(got, want) << "list " << list;
+      ASSERT_NO_FATAL_FAILURE(expect_unchanged(a, b));
+      if (want == 701 || want == 702) break;                // the programs stop here
+    }
+    num::sparse_finish(a);
+    num::sparse_finish(b);
+    ASSERT_NO_FATAL_FAILURE(expect_unchanged(a, b));
+  }
+}
+
+// The 702 message of a list that meets a full store is SBSIJ's, written once.
+TEST(SparseStore, RowListMeetingAFullStoreWritesTheMessageOnce) {
+  num::sparse_store s = make_store(3, 2);
+  const std::int32_t J[3] = {2, 1, 3};
+  const double x[3] = {1.0, 2.0, 3.0};
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  const std::int32_t ier = num::SBSIJ_row_add(s, 1, J, x, 0, rt::console());
+  std::fflush(stdout);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ier, 702);
+  EXPECT_EQ(out, " \r\n *** FATAL ERROR ********************\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n"
+                 " ************************************\r\n \r\n");
+  EXPECT_EQ(s.row_start(4), 0);
+  EXPECT_EQ(s.column(2), 2);
+  EXPECT_EQ(s.column(1), 1);
+}
+
+// The fetch-ahead hints change nothing, whatever rows and columns they are given: empty,
+// short and long rows, numbers out of range, and a store already finished.
+TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
+  num::sparse_store s = make_store(50, 400);
+  for (int c = 1; c <= 45; ++c) put(s, 7, c, 1.0 * c);     // a long row
+  put(s, 3, 9, 2.0);                                       // a short one
+  const num::sparse_store before = s;
+  const std::vector<std::int32_t> rows = {7, 3, 1, 0, 51, -4, 50};
+  const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
+  num::sparse_prefetch_rows(s, rows);
+  for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, before));
+  num::sparse_finish(s);
+  const num::sparse_store finished = s;
+  num::sparse_prefetch_rows(s, rows);
+  for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, finished));
+}
+
 TEST(SparseStore, CompletelyFullStoresMatchBothModels) {
   std::mt19937 g(77);
   for (int round = 0; round < 300; ++round) {

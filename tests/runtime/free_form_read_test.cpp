@@ -2,8 +2,13 @@
 // returns and the run-time error lines when no status is asked for.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
@@ -199,3 +204,60 @@ TEST(TextFiles, OutputLinesEndInCrLfAndReopeningEmpties) {
 }
 
 }  // namespace
+
+// A file of several megabytes (read whole, on large pages) comes in byte for byte: every line
+// read back in order, the last one included.
+TEST(FreeFormRead, LargeFileReadWhole) {
+  std::string text;
+  const int lines = 300000;
+  for (int i = 1; i <= lines; ++i) text += std::to_string(i) + " " + std::to_string(2 * i) + " 0.5\r\n";
+  ASSERT_GT(text.size(), std::size_t{4} << 20);
+  rt::text_in f = open_text("large", text);
+  EXPECT_EQ(f.text, text);
+  for (int i = 1; i <= lines; ++i) {
+    std::int32_t a = 0, b = 0;
+    double c = 0.0;
+    ASSERT_EQ(rt::read_with_status(f, {a, b, c}), rt::read_ok) << i;
+    ASSERT_TRUE(a == i && b == 2 * i && c == 0.5) << i;
+  }
+  std::int32_t a = 0;
+  EXPECT_EQ(rt::read_with_status(f, {a}), rt::read_end_of_file);
+}
+
+// Plain decimals (the form of codes, identifiers and most data) of every length read as the
+// C library converts them, bit for bit: near 2^53 in the digits, up to 22 digits and more after
+// the point, leading zeros, signs, and with exponents too.
+TEST(FreeFormRead, DecimalsAgreeWithStrtod) {
+  std::mt19937_64 gen(2026);
+  std::vector<std::string> tokens = {"0", "-0", "+0", "0.", ".5", "-.5", "1.", "9007199254740991",
+                                     "9007199254740992", "9007199254740993", "900719925474099.3",
+                                     "0.1000000000000000000001", "1.0000000000000000000000001",
+                                     "123456789012345678901234567890", "0.0000000000000000000000001",
+                                     "1656.00000000000", "86.0100000000000", "-2.00000000000000",
+                                     "0.500000000000000", "1.000000000000000E+015", "2.5d-3"};
+  std::uniform_int_distribution<int> len(1, 24), digit(0, 9), pct(0, 99);
+  for (int k = 0; k < 20000; ++k) {
+    std::string t;
+    if (pct(gen) < 20) t += pct(gen) < 50 ? "-" : "+";
+    const int n = len(gen);
+    const int point = pct(gen) < 80 ? std::uniform_int_distribution<int>(0, n)(gen) : -1;
+    for (int d = 0; d < n; ++d) {
+      if (d == point) t += '.';
+      t += static_cast<char>('0' + digit(gen));
+    }
+    if (point == n) t += '.';
+    tokens.push_back(t);
+  }
+  std::string text;
+  for (const std::string& t : tokens) text += t + "\n";
+  rt::text_in f = open_text("decimals", text);
+  for (const std::string& t : tokens) {
+    double x = 7.0;
+    ASSERT_EQ(rt::read_with_status(f, {x}), rt::read_ok) << t;
+    std::string c = t;
+    for (char& ch : c)
+      if (ch == 'd' || ch == 'D') ch = 'e';
+    const double want = std::strtod(c.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&x, &want, sizeof x), 0) << t << " " << x << " " << want;
+  }
+}

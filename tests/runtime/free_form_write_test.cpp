@@ -194,4 +194,27 @@ TEST(FreeFormWrite, RealsAgreeWithPrintfOverManyMagnitudes) {
   }
 }
 
+// Whole numbers (codes, identifiers, record numbers) of every length from 1 to 16 digits,
+// both signs, and the neighbours of the powers of ten and of 10^15.
+TEST(FreeFormWrite, WholeNumbersAgreeWithPrintf) {
+  std::mt19937_64 gen(777);
+  std::vector<double> xs = {1.0, -1.0, 9.0, 10.0, 99.0, 100.0, 999999999999999.0,
+                            -999999999999999.0, 1.0E15, -1.0E15, 1.0E15 + 2.0, 4503599627370496.0,
+                            0.5, -0.5, 0.0, -0.0, 1.5, 2.0000001, 1.0E16, 123456789012345.0};
+  for (int d = 1; d <= 16; ++d) {
+    const double lo = std::pow(10.0, d - 1), hi = std::pow(10.0, d);
+    xs.push_back(lo);
+    xs.push_back(hi - 1.0);
+    xs.push_back(std::nextafter(lo, 0.0));
+    std::uniform_real_distribution<double> u(lo, hi);
+    for (int k = 0; k < 2000; ++k) {
+      const double x = std::floor(u(gen));
+      xs.push_back(x);
+      xs.push_back(-x);
+      xs.push_back(x + 0.25);
+    }
+  }
+  for (double x : xs) ASSERT_EQ(rt::format_list({x})[0], printf_real(x)) << std::hexfloat << x;
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "tests/support/e2e.hpp"
@@ -129,6 +130,20 @@ TEST(FilePrep, WritesFamiliesInOrderWithRunningRecordNumbers) {
   EXPECT_EQ(rest.dam_link_matrix.size(), 4);
   EXPECT_EQ(rest.residual_matrix.size(), 4);
   EXPECT_EQ(rest.RINV.size(), 4);
+
+  // "DAT1.sal" is left open for the assembly on unit 21, at its start: the records read from
+  // it are those of the file, in its order, up to its end.
+  ASSERT_TRUE(s.dat1_file.open);
+  EXPECT_EQ(s.dat1_file.unit, 21);
+  EXPECT_EQ(s.dat1_file.text, expected);
+  double values[6] = {};
+  for (int r = 1; r <= 9; ++r) {
+    ASSERT_EQ(rt::read_with_status(s.dat1_file, {std::span<double>(values, 6)}), rt::read_ok) << r;
+    EXPECT_EQ(values[2], static_cast<double>(r));
+  }
+  EXPECT_EQ(values[3], 301.0);
+  EXPECT_EQ(rt::read_with_status(s.dat1_file, {std::span<double>(values, 6)}),
+            rt::read_end_of_file);
 }
 
 TEST(FilePrep, NoRecordsGiveAnEmptyRestGroupAndAnEmptyFile) {
