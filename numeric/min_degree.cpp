@@ -129,6 +129,38 @@ void md_merge(md_work& w, std::int32_t e, std::int32_t& tail) {
   w.list_next(tail) = 0;
 }
 
+// After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
+// older element is that element's prototype (moved to the end of the boundary) or a duplicate
+// of its prototype; any other gets its degree computed. Then e enters the front of vi's list
+// in free_cell. Returns the element vi became the prototype of, or 0.
+std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t i,
+                                std::int32_t& li, std::int32_t& tail, std::int32_t free_cell) {
+  auto& tag = w.list_node;
+  const std::int32_t lvi = w.list_next(vi);
+  const std::int32_t evi = w.list_node(lvi);
+  std::int32_t proto = 0;
+  if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
+    if (tag(evi) >= 0) {                  // prototype of element evi: to the end
+      w.bucket_prev(vi) = evi;
+      tag(evi) = -1;
+      proto = evi;
+      w.list_next(tail) = li;
+      tail = li;
+      w.list_next(i) = w.list_next(li);
+      li = i;
+    } else {                              // duplicate of that prototype
+      w.bucket_prev(vi) = 0;
+      tag(evi) -= 1;
+    }
+  } else {
+    w.bucket_prev(vi) = -e;               // degree to be computed
+  }
+  w.list_node(free_cell) = e;
+  w.list_next(free_cell) = w.list_next(vi);
+  w.list_next(vi) = free_cell;
+  return proto;
+}
+
 // Takes each boundary node out of its bucket, drops absorbed items from its list, numbers
 // interior nodes at once, marks prototypes (moved to the end) and duplicates, and enters e
 // in each remaining node's list.
@@ -163,25 +195,7 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
       w.bucket_prev(e) -= 1;
       continue;
     }
-    const std::int32_t evi = w.list_node(lvi);
-    if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
-      if (tag(evi) >= 0) {                // prototype of element evi: to the end
-        w.bucket_prev(vi) = evi;
-        tag(evi) = -1;
-        w.list_next(tail) = li;
-        tail = li;
-        w.list_next(i) = w.list_next(li);
-        li = i;
-      } else {                            // duplicate of that prototype
-        w.bucket_prev(vi) = 0;
-        tag(evi) -= 1;
-      }
-    } else {
-      w.bucket_prev(vi) = -e;             // degree to be computed
-    }
-    w.list_node(free_cell) = e;
-    w.list_next(free_cell) = w.list_next(vi);
-    w.list_next(vi) = free_cell;
+    classify_and_enter(w, e, vi, i, li, tail, free_cell);
   }
   w.list_next(tail) = 0;
 }
@@ -663,26 +677,8 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       continue;
     }
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
-    const std::int32_t evi = w.list_node(lvi);
-    if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
-      if (tag(evi) >= 0) {                // prototype of element evi: to the end
-        w.bucket_prev(vi) = evi;
-        tag(evi) = -1;
-        tr.prototyped.push_back(evi);
-        w.list_next(tail) = li;
-        tail = li;
-        w.list_next(i) = w.list_next(li);
-        li = i;
-      } else {                            // duplicate of that prototype
-        w.bucket_prev(vi) = 0;
-        tag(evi) -= 1;
-      }
-    } else {
-      w.bucket_prev(vi) = -e;             // degree to be computed
-    }
-    w.list_node(free_cell) = e;
-    w.list_next(free_cell) = w.list_next(vi);
-    w.list_next(vi) = free_cell;
+    const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell);
+    if (proto != 0) tr.prototyped.push_back(proto);
     const std::int32_t nc = w.list_next(free_cell);
     tr.prev_cell(free_cell) = vi;
     if (nc != 0) tr.prev_cell(nc) = free_cell;
