@@ -129,6 +129,19 @@ void md_merge(md_work& w, std::int32_t e, std::int32_t& tail) {
   w.list_next(tail) = 0;
 }
 
+// A boundary node (at cell li, behind cell i) whose purged list is empty is interior: it leaves
+// the boundary and is numbered right after e. Returns whether it was.
+inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi,
+                               std::int32_t i, std::int32_t& li) {
+  if (w.list_next(vi) != 0) return false;
+  w.list_next(i) = w.list_next(li);
+  li = i;
+  ++k;
+  w.bucket_next(vi) = -k;
+  w.bucket_prev(e) -= 1;
+  return true;
+}
+
 // After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
 // older element is that element's prototype (moved to the end of the boundary) or a duplicate
 // of its prototype; any other gets its degree computed. Then e enters the front of vi's list
@@ -186,15 +199,7 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
         ls = s;
       }
     }
-    const std::int32_t lvi = w.list_next(vi);
-    if (lvi == 0) {                       // interior: numbered right after e
-      w.list_next(i) = w.list_next(li);
-      li = i;
-      ++k;
-      w.bucket_next(vi) = -k;
-      w.bucket_prev(e) -= 1;
-      continue;
-    }
+    if (number_if_interior(w, k, e, vi, i, li)) continue;
     classify_and_enter(w, e, vi, i, li, tail, free_cell);
   }
   w.list_next(tail) = 0;
@@ -667,15 +672,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       }
       len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
     }
-    const std::int32_t lvi = w.list_next(vi);
-    if (lvi == 0) {                       // interior: numbered right after e
-      w.list_next(i) = w.list_next(li);
-      li = i;
-      ++k;
-      w.bucket_next(vi) = -k;
-      w.bucket_prev(e) -= 1;
-      continue;
-    }
+    if (number_if_interior(w, k, e, vi, i, li)) continue;
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
     const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell);
     if (proto != 0) tr.prototyped.push_back(proto);
