@@ -436,6 +436,26 @@ bool set_factor_vectors(factor_vectors v) {
   return true;
 }
 
+namespace {
+
+// Start of the numeric stage: checks that the factor fits (FLAG = 7n + 1 when not), clears
+// the working row and the row lists. Returns whether the stage may go on.
+bool start_numeric_factor(factor_structure& f, slice<double> inv_pivot,
+                          slice<double> factor_value, std::int64_t& FLAG) {
+  const std::int32_t n = f.n;
+  if (std::int64_t{f.factor_row_start(n + 1)} - 1 > factor_value.n) {
+    FLAG = 7 * std::int64_t{n} + 1;
+    return false;
+  }
+  for (std::int32_t k = 1; k <= n; ++k) {
+    inv_pivot(k) = 0.0;
+    f.row_list(k) = 0;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The same operations as numeric_factor_reference, in the same order for every cell. What
 // differs is how they are reached. Row k's list is taken in sweeps: first the multipliers,
 // the pivot sum and the moves of the rows into their next lists, row by row in list order
@@ -453,15 +473,8 @@ void numeric_factor(const permuted_matrix& a, factor_structure& f,
                     slice<std::int32_t> next_entry, slice<double> inv_pivot,
                     slice<double> factor_value, std::int64_t& FLAG) {
   const std::int32_t n = f.n;
-  if (std::int64_t{f.factor_row_start(n + 1)} - 1 > factor_value.n) {
-    FLAG = 7 * std::int64_t{n} + 1;
-    return;
-  }
+  if (!start_numeric_factor(f, inv_pivot, factor_value, FLAG)) return;
   auto& w = inv_pivot;        // columns >= k: the row being computed; < k: 1/d
-  for (std::int32_t k = 1; k <= n; ++k) {
-    w(k) = 0.0;
-    f.row_list(k) = 0;
-  }
   if (n == 0) {
     FLAG = 0;
     return;
@@ -585,15 +598,8 @@ void numeric_factor_reference(const permuted_matrix& a, factor_structure& f,
                               slice<std::int32_t> next_entry, slice<double> inv_pivot,
                               slice<double> factor_value, std::int64_t& FLAG) {
   const std::int32_t n = f.n;
-  if (std::int64_t{f.factor_row_start(n + 1)} - 1 > factor_value.n) {
-    FLAG = 7 * std::int64_t{n} + 1;
-    return;
-  }
+  if (!start_numeric_factor(f, inv_pivot, factor_value, FLAG)) return;
   auto& w = inv_pivot;        // columns >= k: the row being computed; < k: 1/d
-  for (std::int32_t k = 1; k <= n; ++k) {
-    w(k) = 0.0;
-    f.row_list(k) = 0;
-  }
   for (std::int32_t k = 1; k <= n; ++k) {
     load_row(a, k, w);
     double dk = w(k);
