@@ -68,7 +68,9 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   work_size = solver_work_size(n, nnz);
   permutation.assign(n, 0);
   inverse_permutation.assign(n, 0);
-  int_work.assign(std::max<std::int64_t>(work_size, 0), 0);
+  // Zeroed storage from the system where it can be had: the cells the ordering never reaches
+  // are then never brought into memory.
+  int_work.assign_zeros(std::max<std::int64_t>(work_size, 0));
   real_work.release();   // sized once the symbolic factor is known
 
   phase_clock clock;
@@ -93,7 +95,7 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
     if (larger <= work_size) break;   // the column lists cannot be addressed in more cells
     work_size = larger;
     int_work.release();               // the symbolic stage starts afresh: nothing to keep
-    int_work.assign(work_size, 0);
+    int_work.assign_zeros(work_size);
   }
   if (FLAG != 0) stop_sdrv(FLAG);
   clock.lap("symbolic_factor");
