@@ -119,16 +119,22 @@ struct pedigree {
 
 std::int32_t herds_of(std::int32_t n) { return std::max<std::int32_t>(2, n / 250); }
 
+// A pedigree of n members with no parents yet, every member in herd `herd`.
+pedigree empty_pedigree(std::int32_t n, std::int32_t herd) {
+  pedigree p;
+  p.sire.assign(n + 1, 0);
+  p.dam.assign(n + 1, 0);
+  p.herd.assign(n + 1, herd);
+  p.male.assign(n + 1, 0);
+  return p;
+}
+
 // Members live in herds, as on real farms: a member is born in a herd, its dam is a recent female
 // of the same herd, and its sire is either an AI sire from a small pool used across all herds
 // (renewed from time to time) or a recent male of the herd (natural service). So the pedigree
 // ties herds together only through the AI sires.
 pedigree make_pedigree(std::int32_t n, rng& r) {
-  pedigree p;
-  p.sire.assign(n + 1, 0);
-  p.dam.assign(n + 1, 0);
-  p.herd.assign(n + 1, 0);
-  p.male.assign(n + 1, 0);
+  pedigree p = empty_pedigree(n, 0);
   std::vector<std::int32_t> progeny(n + 1, 0);
   const std::int32_t n_herd = herds_of(n);
   const std::int32_t founders = std::max<std::int32_t>(std::min<std::int32_t>(n, 20), n / 10);
@@ -180,11 +186,7 @@ pedigree make_pedigree(std::int32_t n, rng& r) {
 // The mixed layout: no herds; dams are any recent females, sires come from a pool of recent
 // males renewed often, and herd-years and pens are drawn at random for every record.
 pedigree make_pedigree_mixed(std::int32_t n, rng& r) {
-  pedigree p;
-  p.sire.assign(n + 1, 0);
-  p.dam.assign(n + 1, 0);
-  p.herd.assign(n + 1, 1);
-  p.male.assign(n + 1, 0);
+  pedigree p = empty_pedigree(n, 1);
   std::vector<std::int32_t> progeny(n + 1, 0);
   const std::int32_t founders = std::max<std::int32_t>(std::min<std::int32_t>(n, 20), n / 10);
   const std::int32_t window = std::max<std::int32_t>(50, n / 6);  // parents from recent members

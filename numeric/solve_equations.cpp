@@ -118,4 +118,13 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
   phase_clock::count("factor_entries", sizes.factor_entries);
 }
 
+void release_solver_work(rt::vec1<std::int32_t>& permutation,
+                         rt::vec1<std::int32_t>& inverse_permutation,
+                         rt::vec1<std::int32_t>& int_work, rt::vec1<double>& real_work) {
+  int_work.release();
+  real_work.release();
+  permutation.release();
+  inverse_permutation.release();
+}
+
 }  // namespace num

@@ -33,4 +33,10 @@ void solve_equations(std::int32_t n, sparse_store& equations, const rt::vec1<dou
                      std::int64_t& spare_storage, std::int32_t& solver_stages,
                      std::int64_t& FLAG);
 
+// Gives back the solver's order and work space once the solution stands (the rounds read
+// none of them).
+void release_solver_work(rt::vec1<std::int32_t>& permutation,
+                         rt::vec1<std::int32_t>& inverse_permutation,
+                         rt::vec1<std::int32_t>& int_work, rt::vec1<double>& real_work);
+
 }  // namespace num

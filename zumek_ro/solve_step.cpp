@@ -42,10 +42,7 @@ namespace {
 // equation store's slot arrays, whose pages are in memory already, rather than have them
 // freed and then ask the system for as many fresh ones. Its first round fills them anew.
 void release_solver_arrays(run_state& s) {
-  s.int_work.release();
-  s.real_work.release();
-  s.permutation.release();
-  s.inverse_permutation.release();
+  num::release_solver_work(s.permutation, s.inverse_permutation, s.int_work, s.real_work);
   s.data_store.column = std::move(s.equation_store.column);
   s.data_store.value = std::move(s.equation_store.value);
   s.data_store.link = std::move(s.equation_store.link);

@@ -49,10 +49,7 @@ namespace {
 // The rounds read neither the mixed-model equations nor the solver's order and work space:
 // give their memory back once the solution stands, before the rounds size their own arrays.
 void release_solver_arrays(run_state& s) {
-  s.int_work.release();
-  s.real_work.release();
-  s.permutation.release();
-  s.inverse_permutation.release();
+  num::release_solver_work(s.permutation, s.inverse_permutation, s.int_work, s.real_work);
   s.equation_store.column.release();
   s.equation_store.value.release();
 }
