@@ -1,7 +1,6 @@
 // The pedigree pass: parent checks, inbreeding, inverse relationship terms.
 #include "numeric/pedigree.hpp"
 
-#include <bit>
 #include <span>
 #include <string_view>
 
@@ -123,7 +122,6 @@ void allocate_work(pedigree_work& w, std::int32_t n) {
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
   pending_allocate(w, n);
-  w.stamp = 0;
 }
 
 void free_work(pedigree_work& w) {
@@ -146,20 +144,17 @@ void write_error_file_head(rt::text_out& f) {
 
 // Adds q to the weight of ancestor m in the current walk and queues m; known is 1 for a
 // parent, 0 for an unknown one, whose m is then the stand-in record n + 1 that takes the
-// weight and is never queued. The walk meets an ancestor again only before its own turn (its
-// descendants all have larger numbers), so queueing it again changes nothing. The first
-// meeting starts the weight at 0.0, as the sum 0.0 + q; the choice of 0.0 or the old weight
-// is a select rather than a branch. The parents of the ancestor are read when its turn comes,
+// weight and is never queued (nor read). The walk meets an ancestor again only before its own
+// turn (its descendants all have larger numbers), so queueing it again changes nothing. The
+// first meeting finds the weight at 0.0 and makes it the sum 0.0 + q. The parents of the
+// ancestor are read when its turn comes,
 // after the walk has gone through the larger members still pending: their records are asked
 // for now, so that they have arrived from memory by then.
 template <class View>
 inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) {
   pedigree_work& w = p.w;
   pedigree_member& a = w.member(m);
-  const std::uint64_t kept_bits = a.walk_stamp == w.stamp ? ~std::uint64_t{0} : 0;
-  const double kept = std::bit_cast<double>(std::bit_cast<std::uint64_t>(a.ancestor_weight) & kept_bits);
-  a.walk_stamp = w.stamp;
-  a.ancestor_weight = kept + q;
+  a.ancestor_weight = a.ancestor_weight + q;
   pending_insert(p, m, known);
   const pedigree_member* records = w.member.data();  // member p at records[p - 1]
   const std::int32_t s = a.larger_parent, d = a.smaller_parent;
@@ -173,23 +168,20 @@ inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) 
 // The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
 // so an insertion or the removal of the largest costs a few word operations instead of a scan
 // of the list. An ancestor's weight lives in its own member record, next to the parents and D
-// the visit reads, marked with the number of the walk, so nothing is cleared between walks.
+// the visit reads; the visit sets it back to 0.0 (no later meeting in the walk can come), so
+// the walk leaves every weight it used at 0.0 and nothing is cleared between walks.
 template <std::int32_t Top>
 double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
-  if (++w.stamp == 0) {  // the walk numbers wrapped: forget every old mark once
-    for (pedigree_member& m : w.member) m.walk_stamp = 0;
-    w.stamp = 1;
-  }
   const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
   pedigree_member& x = w.member(X);
-  x.walk_stamp = w.stamp;
   x.ancestor_weight = 1.0;
   double sum = -1.0;
   pending_view<Top> p{w, 0};
   std::int32_t Z = X;
   for (;;) {
-    const pedigree_member& z = w.member(Z);
+    pedigree_member& z = w.member(Z);
     const double weight_Z = z.ancestor_weight;
+    z.ancestor_weight = 0.0;
     const double q = 0.5 * weight_Z;
     const std::int32_t s = z.larger_parent;  // 0 when unknown; then d is 0 too
     const std::int32_t d = z.smaller_parent;

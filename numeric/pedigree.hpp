@@ -22,14 +22,13 @@ struct pedigree_pass_input {
   bool fill_relationship_inverse = true;
 };
 
-// What the pass keeps of member X, and X's weight in the ancestor walk that met it last
-// (walk number walk_stamp; a record of an older walk counts as not met).
+// What the pass keeps of member X, and X's weight in the current ancestor walk (0.0 outside
+// it: a walk sets the weight of every member it visits back to 0.0 once the visit has read it).
 struct pedigree_member {
   std::int32_t larger_parent = 0;          // parents as left by the checks (0 unknown)
   std::int32_t smaller_parent = 0;
   double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
   double ancestor_weight = 0.0;
-  std::uint32_t walk_stamp = 0;
 };
 
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
@@ -41,7 +40,6 @@ struct pedigree_work {
   // and in each higher level a bit per word of the level below that is not zero.
   rt::vec1<std::uint64_t> pending[6];
   std::int32_t pending_levels = 0;
-  std::uint32_t stamp = 0;                    // number of the current walk
 
   double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }
   double D(std::int32_t X) const { return member(X).mendelian_variance_factor; }
