@@ -367,7 +367,16 @@ std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int me
     drop_tables(ix);
   }
   std::int32_t IER = 0;
+  constexpr std::int32_t ahead = 16;   // rows whose first entry is asked for ahead
   for (std::int32_t I = 1; I <= from.order; ++I) {
+    if (I + ahead <= from.order) {
+      const std::int32_t h = from.row_start(I + ahead);
+      if (h > 0) {
+        __builtin_prefetch(from.column.data() + (h - 1));
+        __builtin_prefetch(from.value.data() + (h - 1));
+        __builtin_prefetch(from.link.data() + (h - 1));
+      }
+    }
     std::int32_t k = from.row_start(I);
     if (k <= 0) continue;
     if (to.row_start(I) > 0) {                  // the row holds entries already: call by call
