@@ -287,9 +287,12 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 //   each pair of tracked nodes the number of live elements holding both is kept.
 
 // What one step knows of an element met in the lists of the nodes of M.
+// The slots of the tracked nodes its boundary holds sit in the same record: the first meeting
+// of an element in a step reads both.
 struct element_step {
   std::uint32_t seen = 0;      // 2 x the step the element was last met in, + 1 if absorbed in it
   std::int32_t local = 0;      // its number among the elements met in that step, -1: not yet
+  std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
 };
 
 constexpr std::int32_t max_slots = 64;
@@ -304,11 +307,9 @@ struct md_tracker {
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
   rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
   rt::vec1<element_step> elem;                // element -> what this step knows of it
-  rt::vec1<std::uint64_t> hubs;               // element -> slots of the tracked nodes it holds
   std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
   std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
   std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
-  std::vector<std::int32_t> touched;          // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
@@ -372,7 +373,7 @@ inline void drop_cell(md_work& w, md_tracker& tr, std::int32_t x, std::int32_t c
 
 // Adds delta to the shared-element counts of every pair of tracked nodes in element p's boundary.
 void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
-  const std::uint64_t hubs = tr.hubs(p);
+  const std::uint64_t hubs = tr.elem(p).hubs;
   for (std::uint64_t a = hubs; a != 0; a &= a - 1) {
     const int sa = std::countr_zero(a);
     for (std::uint64_t b = a & (a - 1); b != 0; b &= b - 1) {
@@ -435,14 +436,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   const auto m = static_cast<std::int32_t>(tr.boundary.size());
-  tr.touched.clear();
-  tr.lcount.clear();
   tr.tracked_here.clear();
-  tr.lhubs.clear();
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
-  for (const std::int32_t a : tr.absorbed) tr.elem(a) = element_step{seen_now + 1, -1};
-  tr.items.clear();
+  for (const std::int32_t a : tr.absorbed) {
+    tr.elem(a).seen = seen_now + 1;
+    tr.elem(a).local = -1;
+  }
+  std::size_t n_items = 0;                   // items written
+  std::size_t n_touched = 0;                 // elements met
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
   tr.drop_cells.clear();
   tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
@@ -474,7 +476,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     }
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
-    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
+    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_items);
     tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
     if (tr.is_tracked(x)) {
       tr.tracked_here.push_back(x);
@@ -485,6 +487,16 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(x);
     const std::int32_t ne = tr.n_elements(x);
     const std::int32_t nd = tr.n_direct(x);
+    // Room for this node's items (its elements, -1, its direct neighbours) and for as many
+    // new elements, written through plain pointers.
+    const std::size_t room = n_items + static_cast<std::size_t>(ne + nd) + 1;
+    if (tr.items.size() < room) tr.items.resize(std::max(room, 2 * tr.items.size()));
+    if (tr.lcount.size() < n_touched + static_cast<std::size_t>(ne)) {
+      tr.lcount.resize(std::max(n_touched + ne, 2 * tr.lcount.size()));
+      tr.lhubs.resize(tr.lcount.size());
+    }
+    std::int32_t* const items = tr.items.data();
+    std::int32_t* const lcount = tr.lcount.data();
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
       if (q + 8 < ne) __builtin_prefetch(&tr.elem(c[q + 8]), 1);
@@ -492,13 +504,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       element_step& es = tr.elem(y);
       if ((es.seen | 1) != (seen_now | 1) || es.local < 0) {
         if ((es.seen | 1) != (seen_now | 1)) es.seen = seen_now;
-        es.local = static_cast<std::int32_t>(tr.touched.size());
-        tr.touched.push_back(y);
-        tr.lcount.push_back(0);
-        tr.lhubs.push_back(tr.hubs(y));
+        es.local = static_cast<std::int32_t>(n_touched);
+        lcount[n_touched] = 1;
+        tr.lhubs[n_touched++] = es.hubs;
+      } else {
+        lcount[es.local] += 1;
       }
-      tr.lcount[static_cast<std::size_t>(es.local)] += 1;
-      tr.items.push_back(es.local);
+      items[n_items++] = es.local;
       if (es.seen == seen_now) {
         cc[kept] = cc[q];
         c[kept++] = y;
@@ -506,7 +518,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         tr.drop_cells.push_back(cc[q]);
       }
     }
-    tr.items.push_back(-1);
+    items[n_items++] = -1;
     tr.kept_direct.clear();
     for (std::int32_t q = ne; q < ne + nd; ++q) {
       const std::int32_t y = c[q];
@@ -515,7 +527,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       } else {
         tr.drop_cells.push_back(cc[q]);
         if (y != e) {
-          tr.items.push_back(y);
+          items[n_items++] = y;
           if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
         }
       }
@@ -530,13 +542,12 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     tr.n_direct(x) = static_cast<std::int32_t>(tr.kept_direct.size());
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
-  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
+  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
   tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
   std::int32_t n_rows = 0;
-  const std::size_t n_touched = tr.touched.size();
   tr.lfirst.resize(n_touched);
   tr.lrow.resize(n_touched);
   for (std::size_t l = 0; l < n_touched; ++l) {
@@ -694,11 +705,11 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
     b = w.list_next(b);
     if (tr.is_tracked(w.list_node(b))) hubs |= tr.bit_of(w.list_node(b));
   }
-  tr.hubs(e) = hubs;
+  tr.elem(e).hubs = hubs;
   count_pairs(tr, e, 1);
   tr.outmatch.clear();
   for (const std::int32_t p : tr.prototyped)
-    for (std::uint64_t bits = tr.hubs(p); bits != 0; bits &= bits - 1) {
+    for (std::uint64_t bits = tr.elem(p).hubs; bits != 0; bits &= bits - 1) {
       const std::int32_t h = tr.node_of[std::countr_zero(bits) + 1];
       if (tag(h) == T) tr.outmatch.emplace_back(h, p);
     }
@@ -778,7 +789,7 @@ void adopt(md_tracker& tr, std::int32_t u) {
   const std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(u);
   const std::int32_t ne = tr.n_elements(u);
   for (std::int32_t q = 0; q < ne; ++q) {
-    std::uint64_t& hubs = tr.hubs(c[q]);
+    std::uint64_t& hubs = tr.elem(c[q]).hubs;
     for (std::uint64_t bits = hubs; bits != 0; bits &= bits - 1) {
       tr.pair_count(s - 1, std::countr_zero(bits)) += 1;
       tr.pair_count(std::countr_zero(bits), s - 1) += 1;
@@ -808,7 +819,6 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.shared.assign(n, 0);
     tr.pos.assign(n, 0);
     tr.elem.assign(n, element_step{});
-    tr.hubs.assign(n, 0);
     // The copies start as the adjacency lists (nodes only).
     tr.pool_at.assign(n, 0);
     tr.n_elements.assign(n, 0);
