@@ -142,17 +142,23 @@ inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std:
   return true;
 }
 
-// After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
-// older element is that element's prototype (moved to the end of the boundary) or a duplicate
-// of its prototype; any other gets its degree computed. Then e enters the front of vi's list
-// in free_cell. Returns the element vi became the prototype of, or 0.
-std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t i,
-                                std::int32_t& li, std::int32_t& tail, std::int32_t free_cell) {
-  auto& tag = w.list_node;
+// The sole item of the purged list of vi when that item is an element, or 0.
+inline std::int32_t sole_element(const md_work& w, std::int32_t vi) {
   const std::int32_t lvi = w.list_next(vi);
   const std::int32_t evi = w.list_node(lvi);
+  return w.list_next(lvi) == 0 && w.bucket_next(evi) < 0 ? evi : 0;
+}
+
+// After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
+// older element evi (sole_element) is that element's prototype (moved to the end of the
+// boundary) or a duplicate of its prototype; any other gets its degree computed. Then e enters
+// the front of vi's list in free_cell. Returns the element vi became the prototype of, or 0.
+std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t i,
+                                std::int32_t& li, std::int32_t& tail, std::int32_t free_cell,
+                                std::int32_t evi) {
+  auto& tag = w.list_node;
   std::int32_t proto = 0;
-  if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
+  if (evi != 0) {
     if (tag(evi) >= 0) {                  // prototype of element evi: to the end
       w.bucket_prev(vi) = evi;
       tag(evi) = -1;
@@ -200,7 +206,7 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
       }
     }
     if (number_if_interior(w, k, e, vi, i, li)) continue;
-    classify_and_enter(w, e, vi, i, li, tail, free_cell);
+    classify_and_enter(w, e, vi, i, li, tail, free_cell, sole_element(w, vi));
   }
   w.list_next(tail) = 0;
 }
@@ -685,7 +691,13 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
     }
     if (number_if_interior(w, k, e, vi, i, li)) continue;
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
-    const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell);
+    // An untracked node's copy tells whether its list is one element: its element part holds
+    // that element and e (entered at the end of the element part already).
+    const std::int32_t evi =
+        tracked ? sole_element(w, vi)
+                : (tr.n_elements(vi) == 2 && tr.n_direct(vi) == 0
+                       ? tr.pool[static_cast<std::size_t>(tr.pool_at(vi))] : 0);
+    const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell, evi);
     if (proto != 0) tr.prototyped.push_back(proto);
     const std::int32_t nc = w.list_next(free_cell);
     tr.prev_cell(free_cell) = vi;
