@@ -351,6 +351,7 @@ struct md_tracker {
   std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
+  std::vector<std::int32_t> proto_of_local;   // local element -> itself if prototyped, else 0
   std::vector<std::int32_t> adopt;            // nodes to track after this step
   // (tracked node of M, prototyped element holding it), by node
   std::vector<std::pair<std::int32_t, std::int32_t>> outmatch;
@@ -361,6 +362,17 @@ struct md_tracker {
     return shared_elements[static_cast<std::size_t>(a) * max_slots + static_cast<std::size_t>(b)];
   }
 };
+
+// Marks (or unmarks) the elements prototyped in this step's purge by their local numbers. An
+// element that no untracked node of M met has none (only tracked nodes hold it).
+void mark_prototyped(md_tracker& tr, bool on) {
+  const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
+  for (const std::int32_t p : tr.prototyped) {
+    const element_step& es = tr.elem(p);
+    if ((es.seen | 1) == (seen_now | 1) && es.local >= 0)
+      tr.proto_of_local[static_cast<std::size_t>(es.local)] = on ? p : 0;
+  }
+}
 
 // Cell holding the other end of the adjacency entry whose one end is cell c.
 inline std::int32_t partner(const md_tracker& tr, std::int32_t c) {
@@ -500,6 +512,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     if (tr.lcount.size() < n_touched + static_cast<std::size_t>(ne)) {
       tr.lcount.resize(std::max(n_touched + ne, 2 * tr.lcount.size()));
       tr.lhubs.resize(tr.lcount.size());
+      tr.proto_of_local.resize(tr.lcount.size());
     }
     std::int32_t* const items = tr.items.data();
     std::int32_t* const lcount = tr.lcount.data();
@@ -726,6 +739,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       if (tag(h) == T) tr.outmatch.emplace_back(h, p);
     }
   std::sort(tr.outmatch.begin(), tr.outmatch.end());
+  mark_prototyped(tr, true);
 }
 
 // md_update with counted degrees. A node is outmatched when an element of its list carries a
@@ -758,12 +772,13 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
           outmatched = true;
         }
       } else if (!tr.prototyped.empty()) {
-        // The elements of vi's list after the purge: the element part of its copy. Only the
-        // elements given a prototype in this purge carry a negative tag.
-        const std::int32_t* const c = tr.pool.data() + tr.pool_at(vi);
-        for (std::int32_t q = 0; q < tr.n_elements(vi); ++q) {
-          const std::int32_t vs = c[q];
-          if (tag(vs) < 0) {
+        // Only the elements given a prototype in this purge carry a negative tag, and they
+        // were met in this step: vi's items (its elements before the purge, absorbed ones
+        // included, which are never prototyped) name them by local number.
+        const std::int32_t* q = tr.items.data() + tr.items_at[static_cast<std::size_t>(tr.pos(vi))];
+        for (; *q != -1; ++q) {
+          const std::int32_t vs = tr.proto_of_local[static_cast<std::size_t>(*q)];
+          if (vs != 0) {
             tag(vs) -= 1;
             outmatched = true;
           }
@@ -783,6 +798,7 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
     bucket_push(w, vi, dvi);
     if (dvi < min_degree) min_degree = dvi;
   }
+  mark_prototyped(tr, false);
 }
 
 // Starts tracking u (after the step that found its list long), if a slot is free: its elements
