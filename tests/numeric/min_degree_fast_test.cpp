@@ -41,8 +41,7 @@ order_result order(const triangle& t, const num::md_options& options) {
   num::md_work w;
   w.n = t.n;
   w.L = L;
-  w.list_node = num::carve(int_work, 1, L);
-  w.list_next = num::carve(int_work, L + 1, L);
+  w.set_lists(num::carve(int_work, 1, 2 * L));
   w.bucket_head = num::carve(int_work, 2 * L + 1, n);
   w.bucket_prev = num::slice<std::int32_t>{perm.data(), n};
   w.bucket_next = num::slice<std::int32_t>{inv.data(), n};
