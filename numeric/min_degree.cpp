@@ -348,7 +348,8 @@ struct md_tracker {
   rt::vec1<std::int32_t> free_step;
   // Per step.
   std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
-  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
+  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge), m nodes
+  std::int32_t m = 0;
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> proto_of_local;   // local element -> itself if prototyped, else 0
@@ -410,7 +411,8 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
   const std::int32_t T = tag(e);
   const bool v_tracked = tr.is_tracked(e);
   tr.absorbed.clear();
-  tr.boundary.clear();
+  std::int32_t* const boundary = tr.boundary.data();   // room for every node
+  std::int32_t m = 0;
   tail = e;
   std::int32_t ls = w.list_next(e);
   while (ls != 0) {
@@ -421,27 +423,29 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
       tag(vs) = T;
       w.list_next(tail) = s;
       tail = s;
-      tr.boundary.push_back(vs);
+      boundary[m++] = vs;
       if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
     } else {                              // an element: take its untagged boundary nodes
       std::int32_t lb = w.list_next(vs);
       const std::int32_t blpmax = w.bucket_prev(vs);
+      const bool holds_tracked = tr.elem(vs).hubs != 0;
       for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
         const std::int32_t b = lb;
         lb = w.list_next(b);
         const std::int32_t vb = w.list_node(b);
-        if (vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
+        if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
         if (tag(vb) >= T) continue;
         tag(vb) = T;
         w.list_next(tail) = b;
         tail = b;
-        tr.boundary.push_back(vb);
+        boundary[m++] = vb;
       }
       tag(vs) = T;                        // absorbed into e
       tr.absorbed.push_back(vs);
     }
   }
   w.list_next(tail) = 0;
+  tr.m = m;
 }
 
 // S(u) for every node of M, and the list copies of the untracked ones purged as their lists
@@ -453,7 +457,7 @@ __attribute__((target_clones("popcnt", "default")))
 void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
-  const auto m = static_cast<std::int32_t>(tr.boundary.size());
+  const std::int32_t m = tr.m;
   tr.tracked_here.clear();
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
@@ -464,7 +468,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   std::size_t n_items = 0;                   // items written
   std::size_t n_touched = 0;                 // elements met
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
-  tr.drop_cells.clear();
+  std::size_t n_drops = 0;                   // cells written to drop_cells
   tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
   // For each untracked node of M, from its copy: its elements and its direct neighbours in M
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
@@ -495,7 +499,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.pos(x) = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_items);
-    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
+    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_drops);
     if (tr.is_tracked(x)) {
       tr.tracked_here.push_back(x);
       in_m |= tr.bit_of(x);
@@ -514,7 +518,11 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       tr.lhubs.resize(tr.lcount.size());
       tr.proto_of_local.resize(tr.lcount.size());
     }
+    if (tr.drop_cells.size() < n_drops + static_cast<std::size_t>(ne + nd))
+      tr.drop_cells.resize(std::max(n_drops + ne + nd, 2 * tr.drop_cells.size()));
+    if (tr.kept_direct.size() < static_cast<std::size_t>(nd)) tr.kept_direct.resize(2 * static_cast<std::size_t>(nd));
     std::int32_t* const items = tr.items.data();
+    std::int32_t* const drops = tr.drop_cells.data();
     std::int32_t* const lcount = tr.lcount.data();
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
@@ -534,17 +542,20 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         cc[kept] = cc[q];
         c[kept++] = y;
       } else {
-        tr.drop_cells.push_back(cc[q]);
+        drops[n_drops++] = cc[q];
       }
     }
     items[n_items++] = -1;
-    tr.kept_direct.clear();
+    // The direct neighbours that stay move one place on when no element went: kept aside first.
+    std::pair<std::int32_t, std::int32_t>* const kd = tr.kept_direct.data();
+    std::int32_t n_kept_direct = 0;
     for (std::int32_t q = ne; q < ne + nd; ++q) {
+      if (q + 8 < ne + nd) __builtin_prefetch(&tag(c[q + 8]));
       const std::int32_t y = c[q];
       if (tag(y) < T) {
-        tr.kept_direct.emplace_back(y, cc[q]);
+        kd[n_kept_direct++] = {y, cc[q]};
       } else {
-        tr.drop_cells.push_back(cc[q]);
+        drops[n_drops++] = cc[q];
         if (y != e) {
           items[n_items++] = y;
           if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
@@ -554,15 +565,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     cc[kept] = 0;                            // e's cell: known after the purge
     c[kept++] = e;
     tr.n_elements(x) = kept;
-    for (const auto& [y, cell] : tr.kept_direct) {
-      cc[kept] = cell;
-      c[kept++] = y;
+    for (std::int32_t q = 0; q < n_kept_direct; ++q) {
+      cc[kept] = kd[q].second;
+      c[kept++] = kd[q].first;
     }
-    tr.n_direct(x) = static_cast<std::int32_t>(tr.kept_direct.size());
+    tr.n_direct(x) = n_kept_direct;
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
-  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
+  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_drops);
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
@@ -872,6 +883,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
+    tr.boundary.assign(static_cast<std::size_t>(n), 0);
     tr.free_of.assign(n, 0);
     tr.free_step.assign(n, 0);
   }
