@@ -301,6 +301,15 @@ struct element_step {
   std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
 };
 
+// What one step knows of an element met in it, by its local number.
+struct local_element {
+  std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
+  std::int32_t count = 0;      // nodes of M met holding it; then the length of its overlap list
+  std::int32_t first = 0;      // start of its overlap list, -1: met by one node only
+  std::int32_t row = 0;        // its row of bits over M, -1: none
+  std::int32_t proto = 0;      // itself if it was given a prototype in this step, else 0
+};
+
 constexpr std::int32_t max_slots = 64;
 
 struct md_tracker {
@@ -313,15 +322,12 @@ struct md_tracker {
   rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
   rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
   rt::vec1<element_step> elem;                // element -> what this step knows of it
-  std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
-  std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
-  std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
+  std::vector<local_element> local;           // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
-  std::vector<std::uint64_t> lhubs;           // local element -> its tracked nodes in M
   // A copy of every untracked node's list as a set, in consecutive words: its elements, then
   // its direct neighbours. The purge only ever drops items (and adds the new element, in place
   // of at least one dropped item), so each copy stays within its first extent. Reading these
@@ -352,7 +358,6 @@ struct md_tracker {
   std::int32_t m = 0;
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
-  std::vector<std::int32_t> proto_of_local;   // local element -> itself if prototyped, else 0
   std::vector<std::int32_t> adopt;            // nodes to track after this step
   // (tracked node of M, prototyped element holding it), by node
   std::vector<std::pair<std::int32_t, std::int32_t>> outmatch;
@@ -371,7 +376,7 @@ void mark_prototyped(md_tracker& tr, bool on) {
   for (const std::int32_t p : tr.prototyped) {
     const element_step& es = tr.elem(p);
     if ((es.seen | 1) == (seen_now | 1) && es.local >= 0)
-      tr.proto_of_local[static_cast<std::size_t>(es.local)] = on ? p : 0;
+      tr.local[static_cast<std::size_t>(es.local)].proto = on ? p : 0;
   }
 }
 
@@ -513,17 +518,14 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     // new elements, written through plain pointers.
     const std::size_t room = n_items + static_cast<std::size_t>(ne + nd) + 1;
     if (tr.items.size() < room) tr.items.resize(std::max(room, 2 * tr.items.size()));
-    if (tr.lcount.size() < n_touched + static_cast<std::size_t>(ne)) {
-      tr.lcount.resize(std::max(n_touched + ne, 2 * tr.lcount.size()));
-      tr.lhubs.resize(tr.lcount.size());
-      tr.proto_of_local.resize(tr.lcount.size());
-    }
+    if (tr.local.size() < n_touched + static_cast<std::size_t>(ne))
+      tr.local.resize(std::max(n_touched + ne, 2 * tr.local.size()));
     if (tr.drop_cells.size() < n_drops + static_cast<std::size_t>(ne + nd))
       tr.drop_cells.resize(std::max(n_drops + ne + nd, 2 * tr.drop_cells.size()));
     if (tr.kept_direct.size() < static_cast<std::size_t>(nd)) tr.kept_direct.resize(2 * static_cast<std::size_t>(nd));
     std::int32_t* const items = tr.items.data();
     std::int32_t* const drops = tr.drop_cells.data();
-    std::int32_t* const lcount = tr.lcount.data();
+    local_element* const local = tr.local.data();
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
       if (q + 8 < ne) __builtin_prefetch(&tr.elem(c[q + 8]), 1);
@@ -532,10 +534,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if ((es.seen | 1) != (seen_now | 1) || es.local < 0) {
         if ((es.seen | 1) != (seen_now | 1)) es.seen = seen_now;
         es.local = static_cast<std::int32_t>(n_touched);
-        lcount[n_touched] = 1;
-        tr.lhubs[n_touched++] = es.hubs;
+        local[n_touched].count = 1;
+        local[n_touched++].hubs = es.hubs;
       } else {
-        lcount[es.local] += 1;
+        local[es.local].count += 1;
       }
       items[n_items++] = es.local;
       if (es.seen == seen_now) {
@@ -578,25 +580,25 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
   std::int32_t at = 0;
   std::int32_t n_rows = 0;
-  tr.lfirst.resize(n_touched);
-  tr.lrow.resize(n_touched);
   for (std::size_t l = 0; l < n_touched; ++l) {
-    if (tr.lcount[l] == 1) {                 // met by one node only: no list (lfirst -1)
-      tr.lfirst[l] = -1;
+    local_element& le = tr.local[l];
+    if (le.count == 1) {                     // met by one node only: no list (first -1)
+      le.first = -1;
       continue;
     }
-    tr.lfirst[l] = at;
-    at += tr.lcount[l];
-    tr.lrow[l] = static_cast<std::size_t>(tr.lcount[l]) >= 2 * words ? n_rows++ : -1;
-    tr.lcount[l] = 0;
+    le.first = at;
+    at += le.count;
+    le.row = static_cast<std::size_t>(le.count) >= 2 * words ? n_rows++ : -1;
+    le.count = 0;
   }
   tr.overlap.resize(static_cast<std::size_t>(at));
   tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
   const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
-    tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
-    tr.lcount[l] += 1;
-    if (tr.lrow[l] >= 0)
-      tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
+    local_element& le = tr.local[l];
+    tr.overlap[static_cast<std::size_t>(le.first + le.count)] = j;
+    le.count += 1;
+    if (le.row >= 0)
+      tr.rows[static_cast<std::size_t>(le.row) * words + static_cast<std::size_t>(j) / 64] |=
           std::uint64_t{1} << (j % 64);
   };
   for (std::int32_t j = 0; j < m; ++j) {
@@ -605,7 +607,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     if (b == end) continue;                  // tracked
     for (std::size_t q = b; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
-      if (tr.lfirst[l] >= 0) enter(l, j);
+      if (tr.local[l].first >= 0) enter(l, j);
     }
   }
   // S(u) of an untracked u: the bits of u, of its direct neighbours in M and of the overlap
@@ -624,14 +626,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     std::size_t q = b;
     for (; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
-      hubs |= tr.lhubs[l];
-      if (tr.lfirst[l] < 0) continue;        // u alone
-      if (tr.lrow[l] >= 0) {
-        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
+      const local_element& le = tr.local[l];
+      hubs |= le.hubs;
+      if (le.first < 0) continue;            // u alone
+      if (le.row >= 0) {
+        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(le.row) * words;
         for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
       } else {
-        const std::int32_t* p = tr.overlap.data() + tr.lfirst[l];
-        const std::int32_t* const pe = p + tr.lcount[l];
+        const std::int32_t* p = tr.overlap.data() + le.first;
+        const std::int32_t* const pe = p + le.count;
         for (; p != pe; ++p) acc[static_cast<std::size_t>(*p) / 64] |= std::uint64_t{1} << (*p % 64);
       }
     }
@@ -788,7 +791,7 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
         // included, which are never prototyped) name them by local number.
         const std::int32_t* q = tr.items.data() + tr.items_at[static_cast<std::size_t>(tr.pos(vi))];
         for (; *q != -1; ++q) {
-          const std::int32_t vs = tr.proto_of_local[static_cast<std::size_t>(*q)];
+          const std::int32_t vs = tr.local[static_cast<std::size_t>(*q)].proto;
           if (vs != 0) {
             tag(vs) -= 1;
             outmatched = true;
