@@ -301,6 +301,18 @@ struct element_step {
   std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
 };
 
+// What is kept of a node, in one record: a node of M is visited by every pass of a step.
+struct node_track {
+  std::int32_t pool_at = 0;    // first word of its list copy
+  std::int32_t n_elements = 0; // elements in its copy
+  std::int32_t n_direct = 0;   // direct neighbours in its copy
+  std::int32_t pos = 0;        // as a node of M: its place in M (0-based)
+  std::int32_t slot = 0;       // its tracking slot (1..max_slots), 0: not tracked
+  std::int32_t degree = 0;     // its degree, kept current
+  std::int32_t shared = 0;     // as a node of M: S(u) of this step
+  std::int32_t spare = 0;
+};
+
 // What one step knows of an element met in it, by its local number.
 struct local_element {
   std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
@@ -318,9 +330,7 @@ struct md_tracker {
   // Where the adjacency cells start: cells first_pair + 2k and first_pair + 2k + 1 hold the two
   // ends of one entry, each in the other's list.
   std::int64_t first_pair = 0;
-  rt::vec1<std::int32_t> degree;              // node -> its degree, kept current
-  rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
-  rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
+  rt::vec1<node_track> node;                  // node -> what is kept of it
   rt::vec1<element_step> elem;                // element -> what this step knows of it
   std::vector<local_element> local;           // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
@@ -334,9 +344,6 @@ struct md_tracker {
   // instead of following the list cells saves a cache miss per item.
   std::vector<std::int32_t> pool;
   std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
-  rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
-  rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
-  rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
   rt::vec1<std::int32_t> prev_cell;           // cell of a node's list -> the cell before it
   std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
   std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
@@ -362,8 +369,8 @@ struct md_tracker {
   // (tracked node of M, prototyped element holding it), by node
   std::vector<std::pair<std::int32_t, std::int32_t>> outmatch;
 
-  bool is_tracked(std::int32_t x) const { return slot_of(x) != 0; }
-  std::uint64_t bit_of(std::int32_t x) const { return std::uint64_t{1} << (slot_of(x) - 1); }
+  bool is_tracked(std::int32_t x) const { return node(x).slot != 0; }
+  std::uint64_t bit_of(std::int32_t x) const { return std::uint64_t{1} << (node(x).slot - 1); }
   std::int32_t& pair_count(std::int32_t a, std::int32_t b) {   // two slots, 0-based
     return shared_elements[static_cast<std::size_t>(a) * max_slots + static_cast<std::size_t>(b)];
   }
@@ -484,25 +491,25 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   // few nodes ahead.
   constexpr std::int32_t ahead = 8;
   for (std::int32_t j = 0; j < std::min(m, 2 * ahead); ++j)
-    __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j)]));
+    __builtin_prefetch(&tr.node(tr.boundary[static_cast<std::size_t>(j)]).pool_at);
   for (std::int32_t j = 0; j < m; ++j) {
     if (j + 2 * ahead < m)
-      __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j + 2 * ahead)]));
+      __builtin_prefetch(&tr.node(tr.boundary[static_cast<std::size_t>(j + 2 * ahead)]).pool_at);
     if (j + ahead < m) {
       const std::int32_t xa = tr.boundary[static_cast<std::size_t>(j + ahead)];
-      __builtin_prefetch(tr.pool.data() + tr.pool_at(xa));
-      __builtin_prefetch(tr.pool_cell.data() + tr.pool_at(xa), 1);
-      __builtin_prefetch(&tr.n_elements(xa));
-      __builtin_prefetch(&tr.n_direct(xa));
+      __builtin_prefetch(tr.pool.data() + tr.node(xa).pool_at);
+      __builtin_prefetch(tr.pool_cell.data() + tr.node(xa).pool_at, 1);
+      __builtin_prefetch(&tr.node(xa).n_elements);
+      __builtin_prefetch(&tr.node(xa).n_direct);
     }
     if (j + 2 < m) {                         // the first element records of a near node
       const std::int32_t xb = tr.boundary[static_cast<std::size_t>(j + 2)];
-      const std::int32_t* const cb = tr.pool.data() + tr.pool_at(xb);
-      for (std::int32_t q = 0; q < std::min(8, tr.n_elements(xb)); ++q)
+      const std::int32_t* const cb = tr.pool.data() + tr.node(xb).pool_at;
+      for (std::int32_t q = 0; q < std::min(8, tr.node(xb).n_elements); ++q)
         __builtin_prefetch(&tr.elem(cb[q]), 1);
     }
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
-    tr.pos(x) = j;
+    tr.node(x).pos = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_items);
     tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_drops);
     if (tr.is_tracked(x)) {
@@ -510,10 +517,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       in_m |= tr.bit_of(x);
       continue;
     }
-    std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
-    std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(x);
-    const std::int32_t ne = tr.n_elements(x);
-    const std::int32_t nd = tr.n_direct(x);
+    std::int32_t* const c = tr.pool.data() + tr.node(x).pool_at;
+    std::int32_t* const cc = tr.pool_cell.data() + tr.node(x).pool_at;
+    const std::int32_t ne = tr.node(x).n_elements;
+    const std::int32_t nd = tr.node(x).n_direct;
     // Room for this node's items (its elements, -1, its direct neighbours) and for as many
     // new elements, written through plain pointers.
     const std::size_t room = n_items + static_cast<std::size_t>(ne + nd) + 1;
@@ -566,12 +573,12 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     }
     cc[kept] = 0;                            // e's cell: known after the purge
     c[kept++] = e;
-    tr.n_elements(x) = kept;
+    tr.node(x).n_elements = kept;
     for (std::int32_t q = 0; q < n_kept_direct; ++q) {
       cc[kept] = kd[q].second;
       c[kept++] = kd[q].first;
     }
-    tr.n_direct(x) = n_kept_direct;
+    tr.node(x).n_direct = n_kept_direct;
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
@@ -613,7 +620,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   // S(u) of an untracked u: the bits of u, of its direct neighbours in M and of the overlap
   // lists of its elements, counted once each, and the slots of the tracked nodes of M found
   // through them. Each tracked node of M found there counts u.
-  for (const std::int32_t x : tr.tracked_here) tr.shared(x) = 1;
+  for (const std::int32_t x : tr.tracked_here) tr.node(x).shared = 1;
   tr.acc.resize(words);
   for (std::int32_t j = 0; j < m; ++j) {
     const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
@@ -643,15 +650,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if (tr.is_tracked(y)) {
         hubs |= tr.bit_of(y);
       } else {
-        const std::int32_t x = tr.pos(y);
+        const std::int32_t x = tr.node(y).pos;
         acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
       }
     }
     hubs &= in_m;
     std::int32_t shared = std::popcount(hubs);
     for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
-    tr.shared(tr.boundary[static_cast<std::size_t>(j)]) = shared;
-    for (; hubs != 0; hubs &= hubs - 1) tr.shared(tr.node_of[std::countr_zero(hubs) + 1]) += 1;
+    tr.node(tr.boundary[static_cast<std::size_t>(j)]).shared = shared;
+    for (; hubs != 0; hubs &= hubs - 1) tr.node(tr.node_of[std::countr_zero(hubs) + 1]).shared += 1;
   }
   // Pairs of tracked nodes of M: adjacent through a shared element (live, or absorbed now and
   // not yet taken out of the counts) or directly.
@@ -659,13 +666,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t x = tr.tracked_here[a];
     for (std::size_t b = a + 1; b < tr.tracked_here.size(); ++b) {
       const std::int32_t y = tr.tracked_here[b];
-      bool adjacent = tr.pair_count(tr.slot_of(x) - 1, tr.slot_of(y) - 1) > 0;
+      bool adjacent = tr.pair_count(tr.node(x).slot - 1, tr.node(y).slot - 1) > 0;
       if (!adjacent)
         for (const auto& pr : tr.hub_direct[static_cast<std::size_t>(x)])
           if (pr.first == y) adjacent = true;
       if (adjacent) {
-        tr.shared(x) += 1;
-        tr.shared(y) += 1;
+        tr.node(x).shared += 1;
+        tr.node(y).shared += 1;
       }
     }
   }
@@ -705,7 +712,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       if (tr.free_step(vi) == tr.step) free_cell = tr.free_of(vi);
     } else {
       // Which dropped cell takes e does not matter: only the order of the links is ever read.
-      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
+      const std::size_t j = static_cast<std::size_t>(tr.node(vi).pos);
       for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
         const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
         const std::int32_t p = tr.prev_cell(c);
@@ -714,7 +721,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
         if (nc != 0) tr.prev_cell(nc) = p;
         free_cell = c;
       }
-      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
+      len = tr.node(vi).n_elements - 1 + tr.node(vi).n_direct;
     }
     if (number_if_interior(w, k, e, vi, i, li)) continue;
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
@@ -722,8 +729,8 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
     // that element and e (entered at the end of the element part already).
     const std::int32_t evi =
         tracked ? sole_element(w, vi)
-                : (tr.n_elements(vi) == 2 && tr.n_direct(vi) == 0
-                       ? tr.pool[static_cast<std::size_t>(tr.pool_at(vi))] : 0);
+                : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
+                       ? tr.pool[static_cast<std::size_t>(tr.node(vi).pool_at)] : 0);
     const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell, evi);
     if (proto != 0) tr.prototyped.push_back(proto);
     const std::int32_t nc = w.list_next(free_cell);
@@ -731,7 +738,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
     if (nc != 0) tr.prev_cell(nc) = free_cell;
     tr.mirror(cell_in_e) = free_cell;
     if (!tracked) {
-      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
+      tr.pool_cell[static_cast<std::size_t>(tr.node(vi).pool_at + tr.node(vi).n_elements - 1)] = free_cell;
       if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
@@ -768,14 +775,14 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
   for (std::int32_t j = 1; j <= bf; ++j) {
     i = w.list_next(i);
     const std::int32_t u = w.list_node(i);
-    tr.degree(u) += bf - 1 - tr.shared(u);
+    tr.node(u).degree += bf - 1 - tr.node(u).shared;
   }
   i = e;
   for (std::int32_t j = 1; j <= bf; ++j) {
     i = w.list_next(i);
     const std::int32_t vi = w.list_node(i);
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
-    std::int32_t dvi = tr.degree(vi);
+    std::int32_t dvi = tr.node(vi).degree;
     if (w.bucket_prev(vi) < 0) {
       bool outmatched = false;
       if (tr.is_tracked(vi)) {
@@ -789,7 +796,7 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
         // Only the elements given a prototype in this purge carry a negative tag, and they
         // were met in this step: vi's items (its elements before the purge, absorbed ones
         // included, which are never prototyped) name them by local number.
-        const std::int32_t* q = tr.items.data() + tr.items_at[static_cast<std::size_t>(tr.pos(vi))];
+        const std::int32_t* q = tr.items.data() + tr.items_at[static_cast<std::size_t>(tr.node(vi).pos)];
         for (; *q != -1; ++q) {
           const std::int32_t vs = tr.local[static_cast<std::size_t>(*q)].proto;
           if (vs != 0) {
@@ -806,7 +813,7 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
       const std::int32_t evi = w.bucket_prev(vi);
       dvi = w.bucket_prev(e) + w.bucket_prev(evi) + tag(evi);
       tag(evi) = 0;
-      if (dvi != tr.degree(vi))
+      if (dvi != tr.node(vi).degree)
         rt::internal_error("minimum-degree prototype degree differs from the counted degree");
     }
     bucket_push(w, vi, dvi);
@@ -821,15 +828,15 @@ void adopt(md_tracker& tr, std::int32_t u) {
   if (tr.free_slots.empty()) return;
   const std::int32_t s = tr.free_slots.back();
   tr.free_slots.pop_back();
-  tr.slot_of(u) = s;
+  tr.node(u).slot = s;
   tr.node_of[s] = u;
   for (std::int32_t t = 0; t < max_slots; ++t) {   // the slot's counts start from nothing
     tr.pair_count(s - 1, t) = 0;
     tr.pair_count(t, s - 1) = 0;
   }
-  const std::int32_t* const c = tr.pool.data() + tr.pool_at(u);
-  const std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(u);
-  const std::int32_t ne = tr.n_elements(u);
+  const std::int32_t* const c = tr.pool.data() + tr.node(u).pool_at;
+  const std::int32_t* const cc = tr.pool_cell.data() + tr.node(u).pool_at;
+  const std::int32_t ne = tr.node(u).n_elements;
   for (std::int32_t q = 0; q < ne; ++q) {
     std::uint64_t& hubs = tr.elem(c[q]).hubs;
     for (std::uint64_t bits = hubs; bits != 0; bits &= bits - 1) {
@@ -838,7 +845,7 @@ void adopt(md_tracker& tr, std::int32_t u) {
     }
     hubs |= tr.bit_of(u);
   }
-  for (std::int32_t q = ne; q < ne + tr.n_direct(u); ++q) {
+  for (std::int32_t q = ne; q < ne + tr.node(u).n_direct; ++q) {
     const std::int32_t y = c[q];
     if (!tr.is_tracked(y) || y == u) continue;
     tr.hub_direct[static_cast<std::size_t>(u)].emplace_back(y, cc[q]);
@@ -854,19 +861,18 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   const std::int32_t n = w.n;
   auto& tag = w.list_node;
   md_tracker tr;
-  if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &tr.degree)) return;
+  rt::vec1<std::int32_t> degree;
+  if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &degree)) return;
   if (!options.literal) {
+    tr.node.assign(n, node_track{});
+    for (std::int32_t i = 1; i <= n; ++i) tr.node(i).degree = degree(i);
+    degree = {};
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.first_pair = std::int64_t{n} + 1;
-    tr.shared.assign(n, 0);
-    tr.pos.assign(n, 0);
     tr.elem.assign(n, element_step{});
     // The copies start as the adjacency lists (nodes only).
-    tr.pool_at.assign(n, 0);
-    tr.n_elements.assign(n, 0);
-    tr.n_direct.assign(n, 0);
     std::int64_t cells = 0;
-    for (std::int32_t i = 1; i <= n; ++i) cells += tr.degree(i) - 1;
+    for (std::int32_t i = 1; i <= n; ++i) cells += tr.node(i).degree - 1;
     tr.pool.clear();
     tr.pool.reserve(static_cast<std::size_t>(cells));
     tr.pool_cell.clear();
@@ -874,15 +880,14 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
     tr.mirror.assign(n + cells, 0);
     for (std::int32_t i = 1; i <= n; ++i) {
-      tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
+      tr.node(i).pool_at = static_cast<std::int32_t>(tr.pool.size());
       for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
         tr.pool.push_back(w.list_node(c));
         tr.pool_cell.push_back(c);
         tr.prev_cell(c) = p;
       }
-      tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
+      tr.node(i).n_direct = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.node(i).pool_at));
     }
-    tr.slot_of.assign(n, 0);
     tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
@@ -924,8 +929,8 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       // The absorbed elements leave the pair counts; a tracked v gives its slot back.
       for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
       if (tr.is_tracked(e)) {
-        tr.free_slots.push_back(tr.slot_of(e));
-        tr.slot_of(e) = 0;
+        tr.free_slots.push_back(tr.node(e).slot);
+        tr.node(e).slot = 0;
         tr.hub_direct[static_cast<std::size_t>(e)] = {};
       }
       for (const std::int32_t u : tr.adopt) adopt(tr, u);
