@@ -310,7 +310,7 @@ struct node_track {
   std::int32_t slot = 0;       // its tracking slot (1..max_slots), 0: not tracked
   std::int32_t degree = 0;     // its degree, kept current
   std::int32_t shared = 0;     // as a node of M: S(u) of this step
-  std::int32_t spare = 0;
+  std::int32_t spare = 0;      // while the copies are built: the first cell of its list
 };
 
 // What one step knows of an element met in it, by its local number.
@@ -870,24 +870,40 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.first_pair = std::int64_t{n} + 1;
     tr.elem.assign(n, element_step{});
-    // The copies start as the adjacency lists (nodes only).
+    // The copies start as the adjacency lists (nodes only), built the way md_init built the
+    // lists: the k-th entry (i, j) above the diagonal took cell n + 1 + 2k in i's list and the
+    // next cell in j's list, each entered at the front. A copy is a set, so its items go in the
+    // order met; the cell before each cell is the one entered after it (spare: the first cell).
     std::int64_t cells = 0;
-    for (std::int32_t i = 1; i <= n; ++i) cells += tr.node(i).degree - 1;
-    tr.pool.clear();
-    tr.pool.reserve(static_cast<std::size_t>(cells));
-    tr.pool_cell.clear();
-    tr.pool_cell.reserve(static_cast<std::size_t>(cells));
+    for (std::int32_t i = 1; i <= n; ++i) {
+      tr.node(i).pool_at = static_cast<std::int32_t>(cells);
+      cells += tr.node(i).degree - 1;
+    }
+    tr.pool.resize(static_cast<std::size_t>(cells));
+    tr.pool_cell.resize(static_cast<std::size_t>(cells));
     tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
     tr.mirror.assign(n + cells, 0);
+    const auto enter = [&tr](std::int32_t x, std::int32_t y, std::int32_t cell) {
+      node_track& r = tr.node(x);
+      const auto at = static_cast<std::size_t>(r.pool_at + r.n_direct);
+      tr.pool[at] = y;
+      tr.pool_cell[at] = cell;
+      r.n_direct += 1;
+      tr.prev_cell(cell) = x;
+      if (r.spare != 0) tr.prev_cell(r.spare) = cell;
+      r.spare = cell;
+    };
+    std::int32_t cell = n + 1;
     for (std::int32_t i = 1; i <= n; ++i) {
-      tr.node(i).pool_at = static_cast<std::int32_t>(tr.pool.size());
-      for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
-        tr.pool.push_back(w.list_node(c));
-        tr.pool_cell.push_back(c);
-        tr.prev_cell(c) = p;
+      for (std::int32_t p = row_start(i); p < row_start(i + 1); ++p) {
+        const std::int32_t j = column(p);
+        if (j <= i) continue;
+        enter(i, j, cell);
+        enter(j, i, cell + 1);
+        cell += 2;
       }
-      tr.node(i).n_direct = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.node(i).pool_at));
     }
+    for (std::int32_t i = 1; i <= n; ++i) tr.node(i).spare = 0;
     tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
