@@ -129,13 +129,10 @@ void md_merge(md_work& w, std::int32_t e, std::int32_t& tail) {
   w.list_next(tail) = 0;
 }
 
-// A boundary node (at cell li, behind cell i) whose purged list is empty is interior: it leaves
-// the boundary and is numbered right after e. Returns whether it was.
-inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi,
-                               std::int32_t i, std::int32_t& li) {
+// A boundary node whose purged list is empty is interior: it leaves the boundary of e (the
+// caller unlinks it) and is numbered right after e. Returns whether it was.
+inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi) {
   if (w.list_next(vi) != 0) return false;
-  w.list_next(i) = w.list_next(li);
-  li = i;
   ++k;
   w.bucket_next(vi) = -k;
   w.bucket_prev(e) -= 1;
@@ -149,13 +146,12 @@ inline std::int32_t sole_element(const md_work& w, std::int32_t vi) {
   return w.list_next(lvi) == 0 && w.bucket_next(evi) < 0 ? evi : 0;
 }
 
-// After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
-// older element evi (sole_element) is that element's prototype (moved to the end of the
-// boundary) or a duplicate of its prototype; any other gets its degree computed. Then e enters
-// the front of vi's list in free_cell. Returns the element vi became the prototype of, or 0.
-std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t i,
-                                std::int32_t& li, std::int32_t& tail, std::int32_t free_cell,
-                                std::int32_t evi) {
+// After the purge of boundary node vi: a node whose list is one older element evi
+// (sole_element) is that element's prototype (the caller moves it to the end of the boundary)
+// or a duplicate of its prototype; any other gets its degree computed. Then e enters the front
+// of vi's list in free_cell. Returns the element vi became the prototype of, or 0.
+std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi,
+                                std::int32_t free_cell, std::int32_t evi) {
   auto& tag = w.list_node;
   std::int32_t proto = 0;
   if (evi != 0) {
@@ -163,10 +159,6 @@ std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std
       w.bucket_prev(vi) = evi;
       tag(evi) = -1;
       proto = evi;
-      w.list_next(tail) = li;
-      tail = li;
-      w.list_next(i) = w.list_next(li);
-      li = i;
     } else {                              // duplicate of that prototype
       w.bucket_prev(vi) = 0;
       tag(evi) -= 1;
@@ -205,8 +197,17 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
         ls = s;
       }
     }
-    if (number_if_interior(w, k, e, vi, i, li)) continue;
-    classify_and_enter(w, e, vi, i, li, tail, free_cell, sole_element(w, vi));
+    if (number_if_interior(w, k, e, vi)) {
+      w.list_next(i) = w.list_next(li);
+      li = i;
+      continue;
+    }
+    if (classify_and_enter(w, e, vi, free_cell, sole_element(w, vi)) != 0) {   // to the end
+      w.list_next(tail) = li;
+      tail = li;
+      w.list_next(i) = w.list_next(li);
+      li = i;
+    }
   }
   w.list_next(tail) = 0;
 }
@@ -361,8 +362,12 @@ struct md_tracker {
   rt::vec1<std::int32_t> free_step;
   // Per step.
   std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
-  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge), m nodes
+  // Its boundary: m nodes as merged, then (after the purge) the nodes that stay, prototypes
+  // last, and the cells of e's list that hold them.
+  std::vector<std::int32_t> boundary;
+  std::vector<std::int32_t> boundary_cell;
   std::int32_t m = 0;
+  std::vector<std::pair<std::int32_t, std::int32_t>> proto_nodes;   // prototypes: (node, cell)
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this step
@@ -424,6 +429,7 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
   const bool v_tracked = tr.is_tracked(e);
   tr.absorbed.clear();
   std::int32_t* const boundary = tr.boundary.data();   // room for every node
+  std::int32_t* const boundary_cell = tr.boundary_cell.data();
   std::int32_t m = 0;
   tail = e;
   std::int32_t ls = w.list_next(e);
@@ -435,6 +441,7 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
       tag(vs) = T;
       w.list_next(tail) = s;
       tail = s;
+      boundary_cell[m] = s;
       boundary[m++] = vs;
       if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
     } else {                              // an element: take its untagged boundary nodes
@@ -450,6 +457,7 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
         tag(vb) = T;
         w.list_next(tail) = b;
         tail = b;
+        boundary_cell[m] = b;
         boundary[m++] = vb;
       }
       tag(vs) = T;                        // absorbed into e
@@ -681,19 +689,18 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
 // md_purge; an untracked node's list loses the cells its copy marked, a tracked node's list
 // has already lost its absorbed elements, v and its untracked neighbours in M, and now loses
 // its tracked neighbours in M. Each dropped cell is unlinked through the cell before it.
-void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
-                   std::int32_t& tail) {
+void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   tr.prototyped.clear();
   tr.adopt.clear();
-  std::int32_t li = e;
-  const std::int32_t ilpmax = w.bucket_prev(e);
-  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
-    const std::int32_t i = li;            // previous boundary cell
-    li = w.list_next(i);
-    const std::int32_t cell_in_e = li;
-    const std::int32_t vi = w.list_node(li);
+  tr.proto_nodes.clear();
+  std::int32_t* const boundary = tr.boundary.data();
+  std::int32_t* const boundary_cell = tr.boundary_cell.data();
+  std::int32_t kept = 0;                  // nodes that stay, written over the merged boundary
+  for (std::int32_t idx = 0; idx < tr.m; ++idx) {
+    const std::int32_t vi = boundary[idx];
+    const std::int32_t cell_in_e = boundary_cell[idx];
     bucket_remove(w, vi);
     const bool tracked = tr.is_tracked(vi);
     std::int32_t free_cell = 0;
@@ -723,7 +730,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       }
       len = tr.node(vi).n_elements - 1 + tr.node(vi).n_direct;
     }
-    if (number_if_interior(w, k, e, vi, i, li)) continue;
+    if (number_if_interior(w, k, e, vi)) continue;
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
     // An untracked node's copy tells whether its list is one element: its element part holds
     // that element and e (entered at the end of the element part already).
@@ -731,8 +738,14 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
         tracked ? sole_element(w, vi)
                 : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
                        ? tr.pool[static_cast<std::size_t>(tr.node(vi).pool_at)] : 0);
-    const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell, evi);
-    if (proto != 0) tr.prototyped.push_back(proto);
+    const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
+    if (proto != 0) {                     // to the end
+      tr.prototyped.push_back(proto);
+      tr.proto_nodes.emplace_back(vi, cell_in_e);
+    } else {
+      boundary[kept] = vi;
+      boundary_cell[kept++] = cell_in_e;
+    }
     const std::int32_t nc = w.list_next(free_cell);
     tr.prev_cell(free_cell) = vi;
     if (nc != 0) tr.prev_cell(nc) = free_cell;
@@ -742,15 +755,23 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
-  w.list_next(tail) = 0;
+  for (const auto& [vi, cell] : tr.proto_nodes) {
+    boundary[kept] = vi;
+    boundary_cell[kept++] = cell;
+  }
+  if (kept != w.bucket_prev(e)) rt::internal_error("minimum-degree purge lost count of the boundary");
+  // e's list in its final order.
+  std::int32_t prev = e;
+  for (std::int32_t q = 0; q < kept; ++q) {
+    w.list_next(prev) = boundary_cell[q];
+    prev = boundary_cell[q];
+  }
+  w.list_next(prev) = 0;
   // The tracked nodes of e's boundary and their pairs, and the tracked nodes that a prototyped
   // element holding them will outmatch.
   std::uint64_t hubs = 0;
-  std::int32_t b = e;
-  for (std::int32_t blp = 1; blp <= w.bucket_prev(e); ++blp) {
-    b = w.list_next(b);
-    if (tr.is_tracked(w.list_node(b))) hubs |= tr.bit_of(w.list_node(b));
-  }
+  for (std::int32_t q = 0; q < kept; ++q)
+    if (tr.is_tracked(boundary[q])) hubs |= tr.bit_of(boundary[q]);
   tr.elem(e).hubs = hubs;
   count_pairs(tr, e, 1);
   tr.outmatch.clear();
@@ -770,17 +791,14 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
 // which only grows.
 void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
   auto& tag = w.list_node;
-  const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge
-  std::int32_t i = e;
-  for (std::int32_t j = 1; j <= bf; ++j) {
-    i = w.list_next(i);
-    const std::int32_t u = w.list_node(i);
+  const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge, in order
+  const std::int32_t* const boundary = tr.boundary.data();
+  for (std::int32_t j = 0; j < bf; ++j) {
+    const std::int32_t u = boundary[j];
     tr.node(u).degree += bf - 1 - tr.node(u).shared;
   }
-  i = e;
-  for (std::int32_t j = 1; j <= bf; ++j) {
-    i = w.list_next(i);
-    const std::int32_t vi = w.list_node(i);
+  for (std::int32_t j = 0; j < bf; ++j) {
+    const std::int32_t vi = boundary[j];
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
     std::int32_t dvi = tr.node(vi).degree;
     if (w.bucket_prev(vi) < 0) {
@@ -908,6 +926,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
     tr.boundary.assign(static_cast<std::size_t>(n), 0);
+    tr.boundary_cell.assign(static_cast<std::size_t>(n), 0);
     tr.free_of.assign(n, 0);
     tr.free_step.assign(n, 0);
   }
@@ -940,7 +959,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       ++tr.step;
       md_merge_fast(w, tr, e, tail);
       count_shared(w, tr, e);
-      md_purge_fast(w, tr, k, e, tail);
+      md_purge_fast(w, tr, k, e);
       md_update_fast(w, tr, e, min_degree);
       // The absorbed elements leave the pair counts; a tracked v gives its slot back.
       for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
