@@ -327,6 +327,7 @@ constexpr std::int32_t max_slots = 64;
 
 struct md_tracker {
   std::int32_t track_from = 1000;
+  std::int32_t rows_as_met_words = 4;
   std::int32_t step = 0;
   // Where the adjacency cells start: cells first_pair + 2k and first_pair + 2k + 1 hold the two
   // ends of one entry, each in the other's list.
@@ -485,6 +486,11 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     tr.elem(a).seen = seen_now + 1;
     tr.elem(a).local = -1;
   }
+  // The union is taken as bits over the places of M. For a small M each element met gets its
+  // row of bits at once; for a large one, only the elements met often get rows, from overlap
+  // lists made after the first pass.
+  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
+  const bool rows_as_met = words <= static_cast<std::size_t>(tr.rows_as_met_words);
   std::size_t n_items = 0;                   // items written
   std::size_t n_touched = 0;                 // elements met
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
@@ -535,6 +541,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     if (tr.items.size() < room) tr.items.resize(std::max(room, 2 * tr.items.size()));
     if (tr.local.size() < n_touched + static_cast<std::size_t>(ne))
       tr.local.resize(std::max(n_touched + ne, 2 * tr.local.size()));
+    if (rows_as_met && tr.rows.size() < (n_touched + static_cast<std::size_t>(ne)) * words)
+      tr.rows.resize(std::max((n_touched + ne) * words, 2 * tr.rows.size()));
+    const std::size_t jw = static_cast<std::size_t>(j) / 64;
+    const std::uint64_t jbit = std::uint64_t{1} << (j % 64);
     if (tr.drop_cells.size() < n_drops + static_cast<std::size_t>(ne + nd))
       tr.drop_cells.resize(std::max(n_drops + ne + nd, 2 * tr.drop_cells.size()));
     if (tr.kept_direct.size() < static_cast<std::size_t>(nd)) tr.kept_direct.resize(2 * static_cast<std::size_t>(nd));
@@ -549,10 +559,16 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if ((es.seen | 1) != (seen_now | 1) || es.local < 0) {
         if ((es.seen | 1) != (seen_now | 1)) es.seen = seen_now;
         es.local = static_cast<std::int32_t>(n_touched);
+        if (rows_as_met) {
+          std::uint64_t* const r = tr.rows.data() + n_touched * words;
+          for (std::size_t k = 0; k < words; ++k) r[k] = 0;
+          r[jw] = jbit;
+        }
         local[n_touched].count = 1;
         local[n_touched++].hubs = es.hubs;
       } else {
         local[es.local].count += 1;
+        if (rows_as_met) tr.rows[static_cast<std::size_t>(es.local) * words + jw] |= jbit;
       }
       items[n_items++] = es.local;
       if (es.seen == seen_now) {
@@ -591,38 +607,46 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
   tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_drops);
-  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
-  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
-  std::int32_t at = 0;
-  std::int32_t n_rows = 0;
-  for (std::size_t l = 0; l < n_touched; ++l) {
-    local_element& le = tr.local[l];
-    if (le.count == 1) {                     // met by one node only: no list (first -1)
-      le.first = -1;
-      continue;
+  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits. (With rows
+  // written as met, every element has its row already.)
+  if (rows_as_met) {
+    for (std::size_t l = 0; l < n_touched; ++l) {
+      local_element& le = tr.local[l];
+      le.first = le.count == 1 ? -1 : 0;
+      le.row = static_cast<std::int32_t>(l);
     }
-    le.first = at;
-    at += le.count;
-    le.row = static_cast<std::size_t>(le.count) >= 2 * words ? n_rows++ : -1;
-    le.count = 0;
-  }
-  tr.overlap.resize(static_cast<std::size_t>(at));
-  tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
-  const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
-    local_element& le = tr.local[l];
-    tr.overlap[static_cast<std::size_t>(le.first + le.count)] = j;
-    le.count += 1;
-    if (le.row >= 0)
-      tr.rows[static_cast<std::size_t>(le.row) * words + static_cast<std::size_t>(j) / 64] |=
-          std::uint64_t{1} << (j % 64);
-  };
-  for (std::int32_t j = 0; j < m; ++j) {
-    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
-    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
-    if (b == end) continue;                  // tracked
-    for (std::size_t q = b; tr.items[q] != -1; ++q) {
-      const auto l = static_cast<std::size_t>(tr.items[q]);
-      if (tr.local[l].first >= 0) enter(l, j);
+  } else {
+    std::int32_t at = 0;
+    std::int32_t n_rows = 0;
+    for (std::size_t l = 0; l < n_touched; ++l) {
+      local_element& le = tr.local[l];
+      if (le.count == 1) {                     // met by one node only: no list (first -1)
+        le.first = -1;
+        continue;
+      }
+      le.first = at;
+      at += le.count;
+      le.row = static_cast<std::size_t>(le.count) >= 2 * words ? n_rows++ : -1;
+      le.count = 0;
+    }
+    tr.overlap.resize(static_cast<std::size_t>(at));
+    tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
+    const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
+      local_element& le = tr.local[l];
+      tr.overlap[static_cast<std::size_t>(le.first + le.count)] = j;
+      le.count += 1;
+      if (le.row >= 0)
+        tr.rows[static_cast<std::size_t>(le.row) * words + static_cast<std::size_t>(j) / 64] |=
+            std::uint64_t{1} << (j % 64);
+    };
+    for (std::int32_t j = 0; j < m; ++j) {
+      const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+      const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+      if (b == end) continue;                  // tracked
+      for (std::size_t q = b; tr.items[q] != -1; ++q) {
+        const auto l = static_cast<std::size_t>(tr.items[q]);
+        if (tr.local[l].first >= 0) enter(l, j);
+      }
     }
   }
   // S(u) of an untracked u: the bits of u, of its direct neighbours in M and of the overlap
@@ -886,6 +910,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     for (std::int32_t i = 1; i <= n; ++i) tr.node(i).degree = degree(i);
     degree = {};
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
+    tr.rows_as_met_words = std::max(options.rows_as_met_words, 0);
     tr.first_pair = std::int64_t{n} + 1;
     tr.elem.assign(n, element_step{});
     // The copies start as the adjacency lists (nodes only), built the way md_init built the

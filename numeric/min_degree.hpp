@@ -52,6 +52,9 @@ struct md_options {
   // A tracked node costs a few bit operations per element holding it and per other tracked node
   // of each new boundary it lies in; a counted one, a read of its list copy: long lists gain.
   std::int32_t track_from = 1000;     // list length at which a node is tracked (>= 1)
+  // Largest M, in 64-bit words of bits over its places, whose elements get their rows of bits
+  // as they are met; larger ones first gather overlap lists. Either way the counts agree.
+  std::int32_t rows_as_met_words = 4;
 };
 
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,

@@ -67,7 +67,7 @@ num::md_options tracked_from(std::int32_t len) {
 }
 
 // The plain walks against tracking from list lengths 1 (every node with a list), 3, 6, 16, 40,
-// 300 and the default.
+// 300 and the default, and against the default with bit rows always or never made as met.
 void expect_same_order(const triangle& t, const char* what) {
   const order_result ref = order(t, literal());
   ASSERT_EQ(ref.FLAG, 0) << what;
@@ -79,6 +79,13 @@ void expect_same_order(const triangle& t, const char* what) {
     ASSERT_EQ(r.FLAG, 0) << what << " track_from " << len;
     ASSERT_EQ(r.permutation, ref.permutation) << what << " track_from " << len;
     ASSERT_EQ(r.inverse_permutation, ref.inverse_permutation) << what << " track_from " << len;
+  }
+  for (const std::int32_t words : {0, 1000}) {
+    num::md_options o;
+    o.rows_as_met_words = words;
+    const order_result r = order(t, o);
+    ASSERT_EQ(r.FLAG, 0) << what << " rows as met up to " << words << " words";
+    ASSERT_EQ(r.permutation, ref.permutation) << what << " rows as met up to " << words << " words";
   }
 }
 
