@@ -296,22 +296,23 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 // What one step knows of an element met in the lists of the nodes of M.
 // The slots of the tracked nodes its boundary holds sit in the same record: the first meeting
 // of an element in a step reads both.
+// (Both records start as zeros, from zeroed storage.)
 struct element_step {
-  std::uint32_t seen = 0;      // 2 x the step the element was last met in, + 1 if absorbed in it
-  std::int32_t local = 0;      // its number among the elements met in that step, -1: not yet
-  std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
+  std::uint32_t seen;          // 2 x the step the element was last met in, + 1 if absorbed in it
+  std::int32_t local;          // its number among the elements met in that step, -1: not yet
+  std::uint64_t hubs;          // slots of the tracked nodes its boundary holds
 };
 
 // What is kept of a node, in one record: a node of M is visited by every pass of a step.
 struct node_track {
-  std::int32_t pool_at = 0;    // first word of its list copy
-  std::int32_t n_elements = 0; // elements in its copy
-  std::int32_t n_direct = 0;   // direct neighbours in its copy
-  std::int32_t pos = 0;        // as a node of M: its place in M (0-based)
-  std::int32_t slot = 0;       // its tracking slot (1..max_slots), 0: not tracked
-  std::int32_t degree = 0;     // its degree, kept current
-  std::int32_t shared = 0;     // as a node of M: S(u) of this step
-  std::int32_t spare = 0;      // while the copies are built: the first cell of its list
+  std::int32_t pool_at;      // first word of its list copy
+  std::int32_t n_elements;   // elements in its copy
+  std::int32_t n_direct;     // direct neighbours in its copy
+  std::int32_t pos;          // as a node of M: its place in M (0-based)
+  std::int32_t slot;         // its tracking slot (1..max_slots), 0: not tracked
+  std::int32_t degree;       // its degree, kept current
+  std::int32_t shared;       // as a node of M: S(u) of this step
+  std::int32_t spare;        // while the copies are built: the first cell of its list
 };
 
 // What one step knows of an element met in it, by its local number.
@@ -344,8 +345,8 @@ struct md_tracker {
   // its direct neighbours. The purge only ever drops items (and adds the new element, in place
   // of at least one dropped item), so each copy stays within its first extent. Reading these
   // instead of following the list cells saves a cache miss per item.
-  std::vector<std::int32_t> pool;
-  std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
+  rt::vec1<std::int32_t> pool;                // (read through data(), from word 0)
+  rt::vec1<std::int32_t> pool_cell;           // the list cell of each copied item
   rt::vec1<std::int32_t> prev_cell;           // cell of a node's list -> the cell before it
   std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
   std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
@@ -761,7 +762,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
     const std::int32_t evi =
         tracked ? sole_element(w, vi)
                 : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
-                       ? tr.pool[static_cast<std::size_t>(tr.node(vi).pool_at)] : 0);
+                       ? tr.pool.data()[tr.node(vi).pool_at] : 0);
     const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
     if (proto != 0) {                     // to the end
       tr.prototyped.push_back(proto);
@@ -775,7 +776,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
     if (nc != 0) tr.prev_cell(nc) = free_cell;
     tr.mirror(cell_in_e) = free_cell;
     if (!tracked) {
-      tr.pool_cell[static_cast<std::size_t>(tr.node(vi).pool_at + tr.node(vi).n_elements - 1)] = free_cell;
+      tr.pool_cell.data()[tr.node(vi).pool_at + tr.node(vi).n_elements - 1] = free_cell;
       if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
@@ -906,13 +907,13 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   rt::vec1<std::int32_t> degree;
   if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &degree)) return;
   if (!options.literal) {
-    tr.node.assign(n, node_track{});
+    tr.node.assign_zeros(n);
     for (std::int32_t i = 1; i <= n; ++i) tr.node(i).degree = degree(i);
     degree = {};
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
     tr.rows_as_met_words = std::max(options.rows_as_met_words, 0);
     tr.first_pair = std::int64_t{n} + 1;
-    tr.elem.assign(n, element_step{});
+    tr.elem.assign_zeros(n);
     // The copies start as the adjacency lists (nodes only), built the way md_init built the
     // lists: the k-th entry (i, j) above the diagonal took cell n + 1 + 2k in i's list and the
     // next cell in j's list, each entered at the front. A copy is a set, so its items go in the
@@ -922,15 +923,15 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       tr.node(i).pool_at = static_cast<std::int32_t>(cells);
       cells += tr.node(i).degree - 1;
     }
-    tr.pool.resize(static_cast<std::size_t>(cells));
-    tr.pool_cell.resize(static_cast<std::size_t>(cells));
-    tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
-    tr.mirror.assign(n + cells, 0);
+    tr.pool.resize_for_overwrite(cells);   // every word is written below
+    tr.pool_cell.resize_for_overwrite(cells);
+    tr.prev_cell.assign_zeros(n + cells);  // the cells in use: heads and adjacency items
+    tr.mirror.assign_zeros(n + cells);
     const auto enter = [&tr](std::int32_t x, std::int32_t y, std::int32_t cell) {
       node_track& r = tr.node(x);
       const auto at = static_cast<std::size_t>(r.pool_at + r.n_direct);
-      tr.pool[at] = y;
-      tr.pool_cell[at] = cell;
+      tr.pool.data()[at] = y;
+      tr.pool_cell.data()[at] = cell;
       r.n_direct += 1;
       tr.prev_cell(cell) = x;
       if (r.spare != 0) tr.prev_cell(r.spare) = cell;
