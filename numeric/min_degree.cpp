@@ -315,6 +315,12 @@ struct node_track {
   std::int32_t spare;        // while the copies are built: the first cell of its list
 };
 
+// One node of an element's boundary and the cell of the element's list that holds it.
+struct boundary_entry {
+  std::int32_t cell;
+  std::int32_t node;
+};
+
 // What one step knows of an element met in it, by its local number.
 struct local_element {
   std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
@@ -370,6 +376,14 @@ struct md_tracker {
   std::vector<std::int32_t> boundary_cell;
   std::int32_t m = 0;
   std::vector<std::pair<std::int32_t, std::int32_t>> proto_nodes;   // prototypes: (node, cell)
+  // The boundaries of the elements, fixed from their making until they are absorbed, as
+  // consecutive entries (the element's first at node(e).pool_at: a node's copy is not needed
+  // once it is an element). Absorbed boundaries are squeezed out when the store is full and at
+  // least half of it is dead. Element lists are not linked: these are read instead.
+  std::vector<boundary_entry> element_boundary;
+  std::size_t element_boundary_used = 0;
+  std::size_t element_boundary_live = 0;
+  std::vector<std::int32_t> boundary_owner;  // the elements with stored boundaries, in order
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this step
@@ -422,10 +436,50 @@ void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
   }
 }
 
+// Stores the boundary of the new element e: the first k nodes of the step's boundary record.
+void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
+  auto& store = tr.element_boundary;
+  const auto need = static_cast<std::size_t>(k);
+  if (tr.element_boundary_used + need > store.size()) {
+    if (2 * (tr.element_boundary_live + need) <= store.size()) {
+      // Squeeze out the boundaries of absorbed elements (an odd step mark), in order.
+      std::size_t at = 0;
+      std::size_t kept = 0;
+      for (const std::int32_t f : tr.boundary_owner) {
+        if ((tr.elem(f).seen & 1U) != 0) continue;
+        node_track& r = tr.node(f);
+        const std::size_t size = static_cast<std::size_t>(r.n_elements);
+        if (static_cast<std::size_t>(r.pool_at) != at)   // moves towards the front only
+          std::copy_n(store.begin() + r.pool_at, size, store.begin() + static_cast<std::ptrdiff_t>(at));
+        r.pool_at = static_cast<std::int32_t>(at);
+        at += size;
+        tr.boundary_owner[kept++] = f;
+      }
+      tr.boundary_owner.resize(kept);
+      tr.element_boundary_used = at;
+    }
+    if (tr.element_boundary_used + need > store.size())
+      store.resize(std::max(2 * store.size(), tr.element_boundary_used + need));
+    if (store.size() > static_cast<std::size_t>(int32_max))
+      rt::stop("MATRIX TOO LARGE FOR THE ORDERING: ELEMENT BOUNDARIES EXCEED 2147483647 ENTRIES IN ODRV",
+               rt::exit_error);
+  }
+  node_track& r = tr.node(e);
+  r.pool_at = static_cast<std::int32_t>(tr.element_boundary_used);
+  r.n_elements = k;                       // the boundary's length (bucket_prev(e) too)
+  boundary_entry* const out = store.data() + tr.element_boundary_used;
+  for (std::int32_t q = 0; q < k; ++q)
+    out[q] = boundary_entry{tr.boundary_cell[static_cast<std::size_t>(q)],
+                            tr.boundary[static_cast<std::size_t>(q)]};
+  tr.element_boundary_used += need;
+  tr.element_boundary_live += need;
+  tr.boundary_owner.push_back(e);
+}
+
 // md_merge, recording the absorbed elements and the merged boundary, and unlinking from the
 // lists of tracked nodes the absorbed elements and v (when v is tracked, its tracked neighbours
 // drop it through their pairs in the purge).
-void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tail) {
+void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   const bool v_tracked = tr.is_tracked(e);
@@ -433,40 +487,32 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tai
   std::int32_t* const boundary = tr.boundary.data();   // room for every node
   std::int32_t* const boundary_cell = tr.boundary_cell.data();
   std::int32_t m = 0;
-  tail = e;
-  std::int32_t ls = w.list_next(e);
-  while (ls != 0) {
-    const std::int32_t s = ls;
-    ls = w.list_next(s);                  // read before s is relinked
+  for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
     const std::int32_t vs = w.list_node(s);
     if (w.bucket_next(vs) >= 0) {         // a node
       tag(vs) = T;
-      w.list_next(tail) = s;
-      tail = s;
       boundary_cell[m] = s;
       boundary[m++] = vs;
       if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
     } else {                              // an element: take its untagged boundary nodes
-      std::int32_t lb = w.list_next(vs);
       const std::int32_t blpmax = w.bucket_prev(vs);
+      const boundary_entry* const eb = tr.element_boundary.data() + tr.node(vs).pool_at;
       const bool holds_tracked = tr.elem(vs).hubs != 0;
-      for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
-        const std::int32_t b = lb;
-        lb = w.list_next(b);
-        const std::int32_t vb = w.list_node(b);
+      for (std::int32_t q = 0; q < blpmax; ++q) {
+        if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
+        const std::int32_t b = eb[q].cell;
+        const std::int32_t vb = eb[q].node;
         if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
         if (tag(vb) >= T) continue;
         tag(vb) = T;
-        w.list_next(tail) = b;
-        tail = b;
         boundary_cell[m] = b;
         boundary[m++] = vb;
       }
       tag(vs) = T;                        // absorbed into e
       tr.absorbed.push_back(vs);
+      tr.element_boundary_live -= static_cast<std::size_t>(blpmax);
     }
   }
-  w.list_next(tail) = 0;
   tr.m = m;
 }
 
@@ -785,13 +831,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
     boundary_cell[kept++] = cell;
   }
   if (kept != w.bucket_prev(e)) rt::internal_error("minimum-degree purge lost count of the boundary");
-  // e's list in its final order.
-  std::int32_t prev = e;
-  for (std::int32_t q = 0; q < kept; ++q) {
-    w.list_next(prev) = boundary_cell[q];
-    prev = boundary_cell[q];
-  }
-  w.list_next(prev) = 0;
+  store_boundary(tr, e, kept);
   // The tracked nodes of e's boundary and their pairs, and the tracked nodes that a prototyped
   // element holding them will outmatch.
   std::uint64_t hubs = 0;
@@ -983,7 +1023,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       md_update(w, e, min_degree);
     } else {
       ++tr.step;
-      md_merge_fast(w, tr, e, tail);
+      md_merge_fast(w, tr, e);
       count_shared(w, tr, e);
       md_purge_fast(w, tr, k, e);
       md_update_fast(w, tr, e, min_degree);
