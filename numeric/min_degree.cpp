@@ -284,19 +284,18 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 // (see count_shared). A node whose list reaches track_from cells (a dense fixed-effect row, a
 // sire with many elements) is tracked instead: reading its list at every step it meets would
 // cost more than all the rest, so its list is never read while it lives.
-// - The items it loses are found from the other side: the cell that holds an element in a
-//   node's list is recorded for each boundary cell of the element, and adjacency cells come in
-//   pairs, one in each end's list.
+// - The items it loses are found from the other side: each entry of an element's stored
+//   boundary records the cell of that node's list that holds the element, and adjacency cells
+//   come in pairs, one in each end's list.
 // - Each element keeps the bits of the tracked nodes its boundary holds (at most 64 nodes are
 //   tracked at once, by slot), so a node with a copy finds its tracked neighbours in M through
 //   its elements; by symmetry those counts are the tracked nodes' counts of such neighbours.
 // - Two tracked nodes are adjacent when they are direct neighbours or share an element: for
 //   each pair of tracked nodes the number of live elements holding both is kept.
 
-// What one step knows of an element met in the lists of the nodes of M.
-// The slots of the tracked nodes its boundary holds sit in the same record: the first meeting
-// of an element in a step reads both.
-// (Both records start as zeros, from zeroed storage.)
+// What one step knows of an element met in the lists of the nodes of M. The slots of the
+// tracked nodes its boundary holds sit in the same record: the first meeting of an element in
+// a step reads both. (This record and node_track start as zeros, from zeroed storage.)
 struct element_step {
   std::uint32_t seen;          // 2 x the step the element was last met in, + 1 if absorbed in it
   std::int32_t local;          // its number among the elements met in that step, -1: not yet
@@ -315,10 +314,11 @@ struct node_track {
   std::int32_t spare;        // while the copies are built: the first cell of its list
 };
 
-// One node of an element's boundary and the cell of the element's list that holds it.
+// One node of an element's boundary and the cell of that node's list that holds the element
+// (a tracked node loses it there when the element is absorbed).
 struct boundary_entry {
-  std::int32_t cell;
   std::int32_t node;
+  std::int32_t mirror;
 };
 
 // What one step knows of an element met in it, by its local number.
@@ -357,8 +357,6 @@ struct md_tracker {
   std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
   std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
   std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
-  // Every element's boundary cell -> the cell of that node's list that holds the element.
-  rt::vec1<std::int32_t> mirror;
   // Tracked nodes: each has a slot (1..max_slots; 0: not tracked).
   rt::vec1<std::int32_t> slot_of;
   std::int32_t node_of[max_slots + 1] = {};
@@ -373,9 +371,9 @@ struct md_tracker {
   // Its boundary: m nodes as merged, then (after the purge) the nodes that stay, prototypes
   // last, and the cells of e's list that hold them.
   std::vector<std::int32_t> boundary;
-  std::vector<std::int32_t> boundary_cell;
+  std::vector<std::int32_t> boundary_mirror;  // after the purge: the cell holding e in its list
   std::int32_t m = 0;
-  std::vector<std::pair<std::int32_t, std::int32_t>> proto_nodes;   // prototypes: (node, cell)
+  std::vector<std::pair<std::int32_t, std::int32_t>> proto_nodes;   // prototypes: (node, mirror)
   // The boundaries of the elements, fixed from their making until they are absorbed, as
   // consecutive entries (the element's first at node(e).pool_at: a node's copy is not needed
   // once it is an element). Absorbed boundaries are squeezed out when the store is full and at
@@ -469,8 +467,8 @@ void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
   r.n_elements = k;                       // the boundary's length (bucket_prev(e) too)
   boundary_entry* const out = store.data() + tr.element_boundary_used;
   for (std::int32_t q = 0; q < k; ++q)
-    out[q] = boundary_entry{tr.boundary_cell[static_cast<std::size_t>(q)],
-                            tr.boundary[static_cast<std::size_t>(q)]};
+    out[q] = boundary_entry{tr.boundary[static_cast<std::size_t>(q)],
+                            tr.boundary_mirror[static_cast<std::size_t>(q)]};
   tr.element_boundary_used += need;
   tr.element_boundary_live += need;
   tr.boundary_owner.push_back(e);
@@ -485,13 +483,11 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
   const bool v_tracked = tr.is_tracked(e);
   tr.absorbed.clear();
   std::int32_t* const boundary = tr.boundary.data();   // room for every node
-  std::int32_t* const boundary_cell = tr.boundary_cell.data();
   std::int32_t m = 0;
   for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
     const std::int32_t vs = w.list_node(s);
     if (w.bucket_next(vs) >= 0) {         // a node
       tag(vs) = T;
-      boundary_cell[m] = s;
       boundary[m++] = vs;
       if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
     } else {                              // an element: take its untagged boundary nodes
@@ -500,12 +496,10 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
       const bool holds_tracked = tr.elem(vs).hubs != 0;
       for (std::int32_t q = 0; q < blpmax; ++q) {
         if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
-        const std::int32_t b = eb[q].cell;
         const std::int32_t vb = eb[q].node;
-        if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
+        if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, eb[q].mirror);
         if (tag(vb) >= T) continue;
         tag(vb) = T;
-        boundary_cell[m] = b;
         boundary[m++] = vb;
       }
       tag(vs) = T;                        // absorbed into e
@@ -767,11 +761,10 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   tr.adopt.clear();
   tr.proto_nodes.clear();
   std::int32_t* const boundary = tr.boundary.data();
-  std::int32_t* const boundary_cell = tr.boundary_cell.data();
+  std::int32_t* const boundary_mirror = tr.boundary_mirror.data();
   std::int32_t kept = 0;                  // nodes that stay, written over the merged boundary
   for (std::int32_t idx = 0; idx < tr.m; ++idx) {
     const std::int32_t vi = boundary[idx];
-    const std::int32_t cell_in_e = boundary_cell[idx];
     bucket_remove(w, vi);
     const bool tracked = tr.is_tracked(vi);
     std::int32_t free_cell = 0;
@@ -812,15 +805,14 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
     const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
     if (proto != 0) {                     // to the end
       tr.prototyped.push_back(proto);
-      tr.proto_nodes.emplace_back(vi, cell_in_e);
+      tr.proto_nodes.emplace_back(vi, free_cell);
     } else {
       boundary[kept] = vi;
-      boundary_cell[kept++] = cell_in_e;
+      boundary_mirror[kept++] = free_cell;
     }
     const std::int32_t nc = w.list_next(free_cell);
     tr.prev_cell(free_cell) = vi;
     if (nc != 0) tr.prev_cell(nc) = free_cell;
-    tr.mirror(cell_in_e) = free_cell;
     if (!tracked) {
       tr.pool_cell.data()[tr.node(vi).pool_at + tr.node(vi).n_elements - 1] = free_cell;
       if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
@@ -828,7 +820,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   }
   for (const auto& [vi, cell] : tr.proto_nodes) {
     boundary[kept] = vi;
-    boundary_cell[kept++] = cell;
+    boundary_mirror[kept++] = cell;
   }
   if (kept != w.bucket_prev(e)) rt::internal_error("minimum-degree purge lost count of the boundary");
   store_boundary(tr, e, kept);
@@ -966,7 +958,6 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.pool.resize_for_overwrite(cells);   // every word is written below
     tr.pool_cell.resize_for_overwrite(cells);
     tr.prev_cell.assign_zeros(n + cells);  // the cells in use: heads and adjacency items
-    tr.mirror.assign_zeros(n + cells);
     const auto enter = [&tr](std::int32_t x, std::int32_t y, std::int32_t cell) {
       node_track& r = tr.node(x);
       const auto at = static_cast<std::size_t>(r.pool_at + r.n_direct);
@@ -992,7 +983,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
     tr.boundary.assign(static_cast<std::size_t>(n), 0);
-    tr.boundary_cell.assign(static_cast<std::size_t>(n), 0);
+    tr.boundary_mirror.assign(static_cast<std::size_t>(n), 0);
     tr.free_of.assign(n, 0);
     tr.free_step.assign(n, 0);
   }
