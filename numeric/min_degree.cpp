@@ -129,38 +129,36 @@ void md_merge(md_work& w, std::int32_t e, std::int32_t& tail) {
   w.list_next(tail) = 0;
 }
 
-// A boundary node (at cell li, behind cell i) whose purged list is empty is interior: it leaves
-// the boundary and is numbered right after e. Returns whether it was.
-inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi,
-                               std::int32_t i, std::int32_t& li) {
+// A boundary node whose purged list is empty is interior: it leaves the boundary of e (the
+// caller unlinks it) and is numbered right after e. Returns whether it was.
+inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi) {
   if (w.list_next(vi) != 0) return false;
-  w.list_next(i) = w.list_next(li);
-  li = i;
   ++k;
   w.bucket_next(vi) = -k;
   w.bucket_prev(e) -= 1;
   return true;
 }
 
-// After the purge of boundary node vi (at cell li, behind cell i): a node whose list is one
-// older element is that element's prototype (moved to the end of the boundary) or a duplicate
-// of its prototype; any other gets its degree computed. Then e enters the front of vi's list
-// in free_cell. Returns the element vi became the prototype of, or 0.
-std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t i,
-                                std::int32_t& li, std::int32_t& tail, std::int32_t free_cell) {
-  auto& tag = w.list_node;
+// The sole item of the purged list of vi when that item is an element, or 0.
+inline std::int32_t sole_element(const md_work& w, std::int32_t vi) {
   const std::int32_t lvi = w.list_next(vi);
   const std::int32_t evi = w.list_node(lvi);
+  return w.list_next(lvi) == 0 && w.bucket_next(evi) < 0 ? evi : 0;
+}
+
+// After the purge of boundary node vi: a node whose list is one older element evi
+// (sole_element) is that element's prototype (the caller moves it to the end of the boundary)
+// or a duplicate of its prototype; any other gets its degree computed. Then e enters the front
+// of vi's list in free_cell. Returns the element vi became the prototype of, or 0.
+std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi,
+                                std::int32_t free_cell, std::int32_t evi) {
+  auto& tag = w.list_node;
   std::int32_t proto = 0;
-  if (w.list_next(lvi) == 0 && w.bucket_next(evi) < 0) {
+  if (evi != 0) {
     if (tag(evi) >= 0) {                  // prototype of element evi: to the end
       w.bucket_prev(vi) = evi;
       tag(evi) = -1;
       proto = evi;
-      w.list_next(tail) = li;
-      tail = li;
-      w.list_next(i) = w.list_next(li);
-      li = i;
     } else {                              // duplicate of that prototype
       w.bucket_prev(vi) = 0;
       tag(evi) -= 1;
@@ -199,8 +197,17 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
         ls = s;
       }
     }
-    if (number_if_interior(w, k, e, vi, i, li)) continue;
-    classify_and_enter(w, e, vi, i, li, tail, free_cell);
+    if (number_if_interior(w, k, e, vi)) {
+      w.list_next(i) = w.list_next(li);
+      li = i;
+      continue;
+    }
+    if (classify_and_enter(w, e, vi, free_cell, sole_element(w, vi)) != 0) {   // to the end
+      w.list_next(tail) = li;
+      tail = li;
+      w.list_next(i) = w.list_next(li);
+      li = i;
+    }
   }
   w.list_next(tail) = 0;
 }
@@ -277,59 +284,79 @@ void md_update(md_work& w, std::int32_t e, std::int32_t& min_degree) {
 // (see count_shared). A node whose list reaches track_from cells (a dense fixed-effect row, a
 // sire with many elements) is tracked instead: reading its list at every step it meets would
 // cost more than all the rest, so its list is never read while it lives.
-// - The items it loses are found from the other side: the cell that holds an element in a
-//   node's list is recorded for each boundary cell of the element, and adjacency cells come in
-//   pairs, one in each end's list.
+// - The items it loses are found from the other side: each entry of an element's stored
+//   boundary records the cell of that node's list that holds the element, and adjacency cells
+//   come in pairs, one in each end's list.
 // - Each element keeps the bits of the tracked nodes its boundary holds (at most 64 nodes are
 //   tracked at once, by slot), so a node with a copy finds its tracked neighbours in M through
 //   its elements; by symmetry those counts are the tracked nodes' counts of such neighbours.
 // - Two tracked nodes are adjacent when they are direct neighbours or share an element: for
 //   each pair of tracked nodes the number of live elements holding both is kept.
 
-// What one step knows of an element met in the lists of the nodes of M.
+// What one step knows of an element met in the lists of the nodes of M. The slots of the
+// tracked nodes its boundary holds sit in the same record: the first meeting of an element in
+// a step reads both. (This record and node_track start as zeros, from zeroed storage.)
 struct element_step {
-  std::uint32_t seen = 0;      // 2 x the step the element was last met in, + 1 if absorbed in it
-  std::int32_t local = 0;      // its number among the elements met in that step, -1: not yet
+  std::uint32_t seen;          // 2 x the step the element was last met in, + 1 if absorbed in it
+  std::int32_t local;          // its number among the elements met in that step, -1: not yet
+  std::uint64_t hubs;          // slots of the tracked nodes its boundary holds
+};
+
+// What is kept of a node, in one record: a node of M is visited by every pass of a step.
+struct node_track {
+  std::int32_t pool_at;      // first word of its list copy
+  std::int32_t n_elements;   // elements in its copy
+  std::int32_t n_direct;     // direct neighbours in its copy
+  std::int32_t pos;          // as a node of M: its place in M (0-based)
+  std::int32_t slot;         // its tracking slot (1..max_slots), 0: not tracked
+  std::int32_t degree;       // its degree, kept current
+  std::int32_t shared;       // as a node of M: S(u) of this step
+  std::int32_t spare;        // while the copies are built: the first cell of its list
+};
+
+// One node of an element's boundary and the cell of that node's list that holds the element
+// (a tracked node loses it there when the element is absorbed).
+struct boundary_entry {
+  std::int32_t node;
+  std::int32_t mirror;
+};
+
+// What one step knows of an element met in it, by its local number.
+struct local_element {
+  std::uint64_t hubs = 0;      // slots of the tracked nodes its boundary holds
+  std::int32_t count = 0;      // nodes of M met holding it; then the length of its overlap list
+  std::int32_t first = 0;      // start of its overlap list, -1: met by one node only
+  std::int32_t row = 0;        // its row of bits over M, -1: none
+  std::int32_t proto = 0;      // itself if it was given a prototype in this step, else 0
 };
 
 constexpr std::int32_t max_slots = 64;
 
 struct md_tracker {
   std::int32_t track_from = 1000;
+  std::int32_t rows_as_met_words = 4;
   std::int32_t step = 0;
   // Where the adjacency cells start: cells first_pair + 2k and first_pair + 2k + 1 hold the two
   // ends of one entry, each in the other's list.
   std::int64_t first_pair = 0;
-  rt::vec1<std::int32_t> degree;              // node -> its degree, kept current
-  rt::vec1<std::int32_t> shared;              // node of M -> S(u) of this step
-  rt::vec1<std::int32_t> pos;                 // node of M -> its place in M (0-based)
+  rt::vec1<node_track> node;                  // node -> what is kept of it
   rt::vec1<element_step> elem;                // element -> what this step knows of it
-  rt::vec1<std::uint64_t> hubs;               // element -> slots of the tracked nodes it holds
-  std::vector<std::int32_t> lcount;           // local element -> length of its overlap list
-  std::vector<std::int32_t> lfirst;           // local element -> start of its overlap list
-  std::vector<std::int32_t> lrow;             // local element -> its row of bits, -1: none
-  std::vector<std::int32_t> touched;          // elements met in this step, by local number
+  std::vector<local_element> local;           // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
-  std::vector<std::uint64_t> lhubs;           // local element -> its tracked nodes in M
   // A copy of every untracked node's list as a set, in consecutive words: its elements, then
   // its direct neighbours. The purge only ever drops items (and adds the new element, in place
   // of at least one dropped item), so each copy stays within its first extent. Reading these
   // instead of following the list cells saves a cache miss per item.
-  std::vector<std::int32_t> pool;
-  std::vector<std::int32_t> pool_cell;        // the list cell of each copied item
-  rt::vec1<std::int64_t> pool_at;             // node -> first word of its copy
-  rt::vec1<std::int32_t> n_elements;          // node -> elements in its copy
-  rt::vec1<std::int32_t> n_direct;            // node -> direct neighbours in its copy
+  rt::vec1<std::int32_t> pool;                // (read through data(), from word 0)
+  rt::vec1<std::int32_t> pool_cell;           // the list cell of each copied item
   rt::vec1<std::int32_t> prev_cell;           // cell of a node's list -> the cell before it
   std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
   std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
   std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
-  // Every element's boundary cell -> the cell of that node's list that holds the element.
-  rt::vec1<std::int32_t> mirror;
   // Tracked nodes: each has a slot (1..max_slots; 0: not tracked).
   rt::vec1<std::int32_t> slot_of;
   std::int32_t node_of[max_slots + 1] = {};
@@ -341,19 +368,43 @@ struct md_tracker {
   rt::vec1<std::int32_t> free_step;
   // Per step.
   std::vector<std::int32_t> absorbed;         // elements absorbed by this step's element
-  std::vector<std::int32_t> boundary;         // its boundary as merged (before the purge)
+  // Its boundary: m nodes as merged, then (after the purge) the nodes that stay, prototypes
+  // last, and the cells of e's list that hold them.
+  std::vector<std::int32_t> boundary;
+  std::vector<std::int32_t> boundary_mirror;  // after the purge: the cell holding e in its list
+  std::int32_t m = 0;
+  std::vector<std::pair<std::int32_t, std::int32_t>> proto_nodes;   // prototypes: (node, mirror)
+  // The boundaries of the elements, fixed from their making until they are absorbed, as
+  // consecutive entries (the element's first at node(e).pool_at: a node's copy is not needed
+  // once it is an element). Absorbed boundaries are squeezed out when the store is full and at
+  // least half of it is dead. Element lists are not linked: these are read instead.
+  std::vector<boundary_entry> element_boundary;
+  std::size_t element_boundary_used = 0;
+  std::size_t element_boundary_live = 0;
+  std::vector<std::int32_t> boundary_owner;  // the elements with stored boundaries, in order
   std::vector<std::int32_t> tracked_here;     // tracked nodes of M
   std::vector<std::int32_t> prototyped;       // elements given a prototype in this purge
   std::vector<std::int32_t> adopt;            // nodes to track after this step
   // (tracked node of M, prototyped element holding it), by node
   std::vector<std::pair<std::int32_t, std::int32_t>> outmatch;
 
-  bool is_tracked(std::int32_t x) const { return slot_of(x) != 0; }
-  std::uint64_t bit_of(std::int32_t x) const { return std::uint64_t{1} << (slot_of(x) - 1); }
+  bool is_tracked(std::int32_t x) const { return node(x).slot != 0; }
+  std::uint64_t bit_of(std::int32_t x) const { return std::uint64_t{1} << (node(x).slot - 1); }
   std::int32_t& pair_count(std::int32_t a, std::int32_t b) {   // two slots, 0-based
     return shared_elements[static_cast<std::size_t>(a) * max_slots + static_cast<std::size_t>(b)];
   }
 };
+
+// Marks (or unmarks) the elements prototyped in this step's purge by their local numbers. An
+// element that no untracked node of M met has none (only tracked nodes hold it).
+void mark_prototyped(md_tracker& tr, bool on) {
+  const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
+  for (const std::int32_t p : tr.prototyped) {
+    const element_step& es = tr.elem(p);
+    if ((es.seen | 1) == (seen_now | 1) && es.local >= 0)
+      tr.local[static_cast<std::size_t>(es.local)].proto = on ? p : 0;
+  }
+}
 
 // Cell holding the other end of the adjacency entry whose one end is cell c.
 inline std::int32_t partner(const md_tracker& tr, std::int32_t c) {
@@ -372,7 +423,7 @@ inline void drop_cell(md_work& w, md_tracker& tr, std::int32_t x, std::int32_t c
 
 // Adds delta to the shared-element counts of every pair of tracked nodes in element p's boundary.
 void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
-  const std::uint64_t hubs = tr.hubs(p);
+  const std::uint64_t hubs = tr.elem(p).hubs;
   for (std::uint64_t a = hubs; a != 0; a &= a - 1) {
     const int sa = std::countr_zero(a);
     for (std::uint64_t b = a & (a - 1); b != 0; b &= b - 1) {
@@ -383,46 +434,80 @@ void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
   }
 }
 
+// Stores the boundary of the new element e: the first k nodes of the step's boundary record.
+void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
+  auto& store = tr.element_boundary;
+  const auto need = static_cast<std::size_t>(k);
+  if (tr.element_boundary_used + need > store.size()) {
+    if (2 * (tr.element_boundary_live + need) <= store.size()) {
+      // Squeeze out the boundaries of absorbed elements (an odd step mark), in order.
+      std::size_t at = 0;
+      std::size_t kept = 0;
+      for (const std::int32_t f : tr.boundary_owner) {
+        if ((tr.elem(f).seen & 1U) != 0) continue;
+        node_track& r = tr.node(f);
+        const std::size_t size = static_cast<std::size_t>(r.n_elements);
+        if (static_cast<std::size_t>(r.pool_at) != at)   // moves towards the front only
+          std::copy_n(store.begin() + r.pool_at, size, store.begin() + static_cast<std::ptrdiff_t>(at));
+        r.pool_at = static_cast<std::int32_t>(at);
+        at += size;
+        tr.boundary_owner[kept++] = f;
+      }
+      tr.boundary_owner.resize(kept);
+      tr.element_boundary_used = at;
+    }
+    if (tr.element_boundary_used + need > store.size())
+      store.resize(std::max(2 * store.size(), tr.element_boundary_used + need));
+    if (store.size() > static_cast<std::size_t>(int32_max))
+      rt::stop("MATRIX TOO LARGE FOR THE ORDERING: ELEMENT BOUNDARIES EXCEED 2147483647 ENTRIES IN ODRV",
+               rt::exit_error);
+  }
+  node_track& r = tr.node(e);
+  r.pool_at = static_cast<std::int32_t>(tr.element_boundary_used);
+  r.n_elements = k;                       // the boundary's length (bucket_prev(e) too)
+  boundary_entry* const out = store.data() + tr.element_boundary_used;
+  for (std::int32_t q = 0; q < k; ++q)
+    out[q] = boundary_entry{tr.boundary[static_cast<std::size_t>(q)],
+                            tr.boundary_mirror[static_cast<std::size_t>(q)]};
+  tr.element_boundary_used += need;
+  tr.element_boundary_live += need;
+  tr.boundary_owner.push_back(e);
+}
+
 // md_merge, recording the absorbed elements and the merged boundary, and unlinking from the
 // lists of tracked nodes the absorbed elements and v (when v is tracked, its tracked neighbours
 // drop it through their pairs in the purge).
-void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& tail) {
+void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   const bool v_tracked = tr.is_tracked(e);
   tr.absorbed.clear();
-  tr.boundary.clear();
-  tail = e;
-  std::int32_t ls = w.list_next(e);
-  while (ls != 0) {
-    const std::int32_t s = ls;
-    ls = w.list_next(s);                  // read before s is relinked
+  std::int32_t* const boundary = tr.boundary.data();   // room for every node
+  std::int32_t m = 0;
+  for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
     const std::int32_t vs = w.list_node(s);
     if (w.bucket_next(vs) >= 0) {         // a node
       tag(vs) = T;
-      w.list_next(tail) = s;
-      tail = s;
-      tr.boundary.push_back(vs);
+      boundary[m++] = vs;
       if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
     } else {                              // an element: take its untagged boundary nodes
-      std::int32_t lb = w.list_next(vs);
       const std::int32_t blpmax = w.bucket_prev(vs);
-      for (std::int32_t blp = 1; blp <= blpmax; ++blp) {
-        const std::int32_t b = lb;
-        lb = w.list_next(b);
-        const std::int32_t vb = w.list_node(b);
-        if (vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, tr.mirror(b));
+      const boundary_entry* const eb = tr.element_boundary.data() + tr.node(vs).pool_at;
+      const bool holds_tracked = tr.elem(vs).hubs != 0;
+      for (std::int32_t q = 0; q < blpmax; ++q) {
+        if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
+        const std::int32_t vb = eb[q].node;
+        if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, eb[q].mirror);
         if (tag(vb) >= T) continue;
         tag(vb) = T;
-        w.list_next(tail) = b;
-        tail = b;
-        tr.boundary.push_back(vb);
+        boundary[m++] = vb;
       }
       tag(vs) = T;                        // absorbed into e
       tr.absorbed.push_back(vs);
+      tr.element_boundary_live -= static_cast<std::size_t>(blpmax);
     }
   }
-  w.list_next(tail) = 0;
+  tr.m = m;
 }
 
 // S(u) for every node of M, and the list copies of the untracked ones purged as their lists
@@ -434,17 +519,23 @@ __attribute__((target_clones("popcnt", "default")))
 void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
-  const auto m = static_cast<std::int32_t>(tr.boundary.size());
-  tr.touched.clear();
-  tr.lcount.clear();
+  const std::int32_t m = tr.m;
   tr.tracked_here.clear();
-  tr.lhubs.clear();
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
-  for (const std::int32_t a : tr.absorbed) tr.elem(a) = element_step{seen_now + 1, -1};
-  tr.items.clear();
+  for (const std::int32_t a : tr.absorbed) {
+    tr.elem(a).seen = seen_now + 1;
+    tr.elem(a).local = -1;
+  }
+  // The union is taken as bits over the places of M. For a small M each element met gets its
+  // row of bits at once; for a large one, only the elements met often get rows, from overlap
+  // lists made after the first pass.
+  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
+  const bool rows_as_met = words <= static_cast<std::size_t>(tr.rows_as_met_words);
+  std::size_t n_items = 0;                   // items written
+  std::size_t n_touched = 0;                 // elements met
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
-  tr.drop_cells.clear();
+  std::size_t n_drops = 0;                   // cells written to drop_cells
   tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
   // For each untracked node of M, from its copy: its elements and its direct neighbours in M
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
@@ -455,36 +546,52 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   // few nodes ahead.
   constexpr std::int32_t ahead = 8;
   for (std::int32_t j = 0; j < std::min(m, 2 * ahead); ++j)
-    __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j)]));
+    __builtin_prefetch(&tr.node(tr.boundary[static_cast<std::size_t>(j)]).pool_at);
   for (std::int32_t j = 0; j < m; ++j) {
     if (j + 2 * ahead < m)
-      __builtin_prefetch(&tr.pool_at(tr.boundary[static_cast<std::size_t>(j + 2 * ahead)]));
+      __builtin_prefetch(&tr.node(tr.boundary[static_cast<std::size_t>(j + 2 * ahead)]).pool_at);
     if (j + ahead < m) {
       const std::int32_t xa = tr.boundary[static_cast<std::size_t>(j + ahead)];
-      __builtin_prefetch(tr.pool.data() + tr.pool_at(xa));
-      __builtin_prefetch(tr.pool_cell.data() + tr.pool_at(xa), 1);
-      __builtin_prefetch(&tr.n_elements(xa));
-      __builtin_prefetch(&tr.n_direct(xa));
+      __builtin_prefetch(tr.pool.data() + tr.node(xa).pool_at);
+      __builtin_prefetch(tr.pool_cell.data() + tr.node(xa).pool_at, 1);
+      __builtin_prefetch(&tr.node(xa).n_elements);
+      __builtin_prefetch(&tr.node(xa).n_direct);
     }
     if (j + 2 < m) {                         // the first element records of a near node
       const std::int32_t xb = tr.boundary[static_cast<std::size_t>(j + 2)];
-      const std::int32_t* const cb = tr.pool.data() + tr.pool_at(xb);
-      for (std::int32_t q = 0; q < std::min(8, tr.n_elements(xb)); ++q)
+      const std::int32_t* const cb = tr.pool.data() + tr.node(xb).pool_at;
+      for (std::int32_t q = 0; q < std::min(8, tr.node(xb).n_elements); ++q)
         __builtin_prefetch(&tr.elem(cb[q]), 1);
     }
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
-    tr.pos(x) = j;
-    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.items.size());
-    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(tr.drop_cells.size());
+    tr.node(x).pos = j;
+    tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_items);
+    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_drops);
     if (tr.is_tracked(x)) {
       tr.tracked_here.push_back(x);
       in_m |= tr.bit_of(x);
       continue;
     }
-    std::int32_t* const c = tr.pool.data() + tr.pool_at(x);
-    std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(x);
-    const std::int32_t ne = tr.n_elements(x);
-    const std::int32_t nd = tr.n_direct(x);
+    std::int32_t* const c = tr.pool.data() + tr.node(x).pool_at;
+    std::int32_t* const cc = tr.pool_cell.data() + tr.node(x).pool_at;
+    const std::int32_t ne = tr.node(x).n_elements;
+    const std::int32_t nd = tr.node(x).n_direct;
+    // Room for this node's items (its elements, -1, its direct neighbours) and for as many
+    // new elements, written through plain pointers.
+    const std::size_t room = n_items + static_cast<std::size_t>(ne + nd) + 1;
+    if (tr.items.size() < room) tr.items.resize(std::max(room, 2 * tr.items.size()));
+    if (tr.local.size() < n_touched + static_cast<std::size_t>(ne))
+      tr.local.resize(std::max(n_touched + ne, 2 * tr.local.size()));
+    if (rows_as_met && tr.rows.size() < (n_touched + static_cast<std::size_t>(ne)) * words)
+      tr.rows.resize(std::max((n_touched + ne) * words, 2 * tr.rows.size()));
+    const std::size_t jw = static_cast<std::size_t>(j) / 64;
+    const std::uint64_t jbit = std::uint64_t{1} << (j % 64);
+    if (tr.drop_cells.size() < n_drops + static_cast<std::size_t>(ne + nd))
+      tr.drop_cells.resize(std::max(n_drops + ne + nd, 2 * tr.drop_cells.size()));
+    if (tr.kept_direct.size() < static_cast<std::size_t>(nd)) tr.kept_direct.resize(2 * static_cast<std::size_t>(nd));
+    std::int32_t* const items = tr.items.data();
+    std::int32_t* const drops = tr.drop_cells.data();
+    local_element* const local = tr.local.data();
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
       if (q + 8 < ne) __builtin_prefetch(&tr.elem(c[q + 8]), 1);
@@ -492,85 +599,101 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       element_step& es = tr.elem(y);
       if ((es.seen | 1) != (seen_now | 1) || es.local < 0) {
         if ((es.seen | 1) != (seen_now | 1)) es.seen = seen_now;
-        es.local = static_cast<std::int32_t>(tr.touched.size());
-        tr.touched.push_back(y);
-        tr.lcount.push_back(0);
-        tr.lhubs.push_back(tr.hubs(y));
+        es.local = static_cast<std::int32_t>(n_touched);
+        if (rows_as_met) {
+          std::uint64_t* const r = tr.rows.data() + n_touched * words;
+          for (std::size_t k = 0; k < words; ++k) r[k] = 0;
+          r[jw] = jbit;
+        }
+        local[n_touched].count = 1;
+        local[n_touched++].hubs = es.hubs;
+      } else {
+        local[es.local].count += 1;
+        if (rows_as_met) tr.rows[static_cast<std::size_t>(es.local) * words + jw] |= jbit;
       }
-      tr.lcount[static_cast<std::size_t>(es.local)] += 1;
-      tr.items.push_back(es.local);
+      items[n_items++] = es.local;
       if (es.seen == seen_now) {
         cc[kept] = cc[q];
         c[kept++] = y;
       } else {
-        tr.drop_cells.push_back(cc[q]);
+        drops[n_drops++] = cc[q];
       }
     }
-    tr.items.push_back(-1);
-    tr.kept_direct.clear();
+    items[n_items++] = -1;
+    // The direct neighbours that stay move one place on when no element went: kept aside first.
+    std::pair<std::int32_t, std::int32_t>* const kd = tr.kept_direct.data();
+    std::int32_t n_kept_direct = 0;
     for (std::int32_t q = ne; q < ne + nd; ++q) {
+      if (q + 8 < ne + nd) __builtin_prefetch(&tag(c[q + 8]));
       const std::int32_t y = c[q];
       if (tag(y) < T) {
-        tr.kept_direct.emplace_back(y, cc[q]);
+        kd[n_kept_direct++] = {y, cc[q]};
       } else {
-        tr.drop_cells.push_back(cc[q]);
+        drops[n_drops++] = cc[q];
         if (y != e) {
-          tr.items.push_back(y);
+          items[n_items++] = y;
           if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
         }
       }
     }
     cc[kept] = 0;                            // e's cell: known after the purge
     c[kept++] = e;
-    tr.n_elements(x) = kept;
-    for (const auto& [y, cell] : tr.kept_direct) {
-      cc[kept] = cell;
-      c[kept++] = y;
+    tr.node(x).n_elements = kept;
+    for (std::int32_t q = 0; q < n_kept_direct; ++q) {
+      cc[kept] = kd[q].second;
+      c[kept++] = kd[q].first;
     }
-    tr.n_direct(x) = static_cast<std::int32_t>(tr.kept_direct.size());
+    tr.node(x).n_direct = n_kept_direct;
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
-  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.items.size());
-  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(tr.drop_cells.size());
-  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits.
-  const std::size_t words = (static_cast<std::size_t>(m) + 63) / 64;
-  std::int32_t at = 0;
-  std::int32_t n_rows = 0;
-  const std::size_t n_touched = tr.touched.size();
-  tr.lfirst.resize(n_touched);
-  tr.lrow.resize(n_touched);
-  for (std::size_t l = 0; l < n_touched; ++l) {
-    if (tr.lcount[l] == 1) {                 // met by one node only: no list (lfirst -1)
-      tr.lfirst[l] = -1;
-      continue;
+  tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
+  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_drops);
+  // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits. (With rows
+  // written as met, every element has its row already.)
+  if (rows_as_met) {
+    for (std::size_t l = 0; l < n_touched; ++l) {
+      local_element& le = tr.local[l];
+      le.first = le.count == 1 ? -1 : 0;
+      le.row = static_cast<std::int32_t>(l);
     }
-    tr.lfirst[l] = at;
-    at += tr.lcount[l];
-    tr.lrow[l] = static_cast<std::size_t>(tr.lcount[l]) >= 2 * words ? n_rows++ : -1;
-    tr.lcount[l] = 0;
-  }
-  tr.overlap.resize(static_cast<std::size_t>(at));
-  tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
-  const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
-    tr.overlap[static_cast<std::size_t>(tr.lfirst[l] + tr.lcount[l])] = j;
-    tr.lcount[l] += 1;
-    if (tr.lrow[l] >= 0)
-      tr.rows[static_cast<std::size_t>(tr.lrow[l]) * words + static_cast<std::size_t>(j) / 64] |=
-          std::uint64_t{1} << (j % 64);
-  };
-  for (std::int32_t j = 0; j < m; ++j) {
-    const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
-    const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
-    if (b == end) continue;                  // tracked
-    for (std::size_t q = b; tr.items[q] != -1; ++q) {
-      const auto l = static_cast<std::size_t>(tr.items[q]);
-      if (tr.lfirst[l] >= 0) enter(l, j);
+  } else {
+    std::int32_t at = 0;
+    std::int32_t n_rows = 0;
+    for (std::size_t l = 0; l < n_touched; ++l) {
+      local_element& le = tr.local[l];
+      if (le.count == 1) {                     // met by one node only: no list (first -1)
+        le.first = -1;
+        continue;
+      }
+      le.first = at;
+      at += le.count;
+      le.row = static_cast<std::size_t>(le.count) >= 2 * words ? n_rows++ : -1;
+      le.count = 0;
+    }
+    tr.overlap.resize(static_cast<std::size_t>(at));
+    tr.rows.assign(static_cast<std::size_t>(n_rows) * words, 0);
+    const auto enter = [&tr, words](std::size_t l, std::int32_t j) {
+      local_element& le = tr.local[l];
+      tr.overlap[static_cast<std::size_t>(le.first + le.count)] = j;
+      le.count += 1;
+      if (le.row >= 0)
+        tr.rows[static_cast<std::size_t>(le.row) * words + static_cast<std::size_t>(j) / 64] |=
+            std::uint64_t{1} << (j % 64);
+    };
+    for (std::int32_t j = 0; j < m; ++j) {
+      const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
+      const auto end = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j) + 1]);
+      if (b == end) continue;                  // tracked
+      for (std::size_t q = b; tr.items[q] != -1; ++q) {
+        const auto l = static_cast<std::size_t>(tr.items[q]);
+        if (tr.local[l].first >= 0) enter(l, j);
+      }
     }
   }
   // S(u) of an untracked u: the bits of u, of its direct neighbours in M and of the overlap
   // lists of its elements, counted once each, and the slots of the tracked nodes of M found
   // through them. Each tracked node of M found there counts u.
-  for (const std::int32_t x : tr.tracked_here) tr.shared(x) = 1;
+  for (const std::int32_t x : tr.tracked_here) tr.node(x).shared = 1;
   tr.acc.resize(words);
   for (std::int32_t j = 0; j < m; ++j) {
     const auto b = static_cast<std::size_t>(tr.items_at[static_cast<std::size_t>(j)]);
@@ -583,14 +706,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     std::size_t q = b;
     for (; tr.items[q] != -1; ++q) {
       const auto l = static_cast<std::size_t>(tr.items[q]);
-      hubs |= tr.lhubs[l];
-      if (tr.lfirst[l] < 0) continue;        // u alone
-      if (tr.lrow[l] >= 0) {
-        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(tr.lrow[l]) * words;
+      const local_element& le = tr.local[l];
+      hubs |= le.hubs;
+      if (le.first < 0) continue;            // u alone
+      if (le.row >= 0) {
+        const std::uint64_t* row = tr.rows.data() + static_cast<std::size_t>(le.row) * words;
         for (std::size_t k = 0; k < words; ++k) acc[k] |= row[k];
       } else {
-        const std::int32_t* p = tr.overlap.data() + tr.lfirst[l];
-        const std::int32_t* const pe = p + tr.lcount[l];
+        const std::int32_t* p = tr.overlap.data() + le.first;
+        const std::int32_t* const pe = p + le.count;
         for (; p != pe; ++p) acc[static_cast<std::size_t>(*p) / 64] |= std::uint64_t{1} << (*p % 64);
       }
     }
@@ -599,15 +723,15 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if (tr.is_tracked(y)) {
         hubs |= tr.bit_of(y);
       } else {
-        const std::int32_t x = tr.pos(y);
+        const std::int32_t x = tr.node(y).pos;
         acc[static_cast<std::size_t>(x) / 64] |= std::uint64_t{1} << (x % 64);
       }
     }
     hubs &= in_m;
     std::int32_t shared = std::popcount(hubs);
     for (std::size_t k = 0; k < words; ++k) shared += std::popcount(acc[k]);
-    tr.shared(tr.boundary[static_cast<std::size_t>(j)]) = shared;
-    for (; hubs != 0; hubs &= hubs - 1) tr.shared(tr.node_of[std::countr_zero(hubs) + 1]) += 1;
+    tr.node(tr.boundary[static_cast<std::size_t>(j)]).shared = shared;
+    for (; hubs != 0; hubs &= hubs - 1) tr.node(tr.node_of[std::countr_zero(hubs) + 1]).shared += 1;
   }
   // Pairs of tracked nodes of M: adjacent through a shared element (live, or absorbed now and
   // not yet taken out of the counts) or directly.
@@ -615,13 +739,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t x = tr.tracked_here[a];
     for (std::size_t b = a + 1; b < tr.tracked_here.size(); ++b) {
       const std::int32_t y = tr.tracked_here[b];
-      bool adjacent = tr.pair_count(tr.slot_of(x) - 1, tr.slot_of(y) - 1) > 0;
+      bool adjacent = tr.pair_count(tr.node(x).slot - 1, tr.node(y).slot - 1) > 0;
       if (!adjacent)
         for (const auto& pr : tr.hub_direct[static_cast<std::size_t>(x)])
           if (pr.first == y) adjacent = true;
       if (adjacent) {
-        tr.shared(x) += 1;
-        tr.shared(y) += 1;
+        tr.node(x).shared += 1;
+        tr.node(y).shared += 1;
       }
     }
   }
@@ -630,19 +754,17 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
 // md_purge; an untracked node's list loses the cells its copy marked, a tracked node's list
 // has already lost its absorbed elements, v and its untracked neighbours in M, and now loses
 // its tracked neighbours in M. Each dropped cell is unlinked through the cell before it.
-void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
-                   std::int32_t& tail) {
+void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
   tr.prototyped.clear();
   tr.adopt.clear();
-  std::int32_t li = e;
-  const std::int32_t ilpmax = w.bucket_prev(e);
-  for (std::int32_t ilp = 1; ilp <= ilpmax; ++ilp) {
-    const std::int32_t i = li;            // previous boundary cell
-    li = w.list_next(i);
-    const std::int32_t cell_in_e = li;
-    const std::int32_t vi = w.list_node(li);
+  tr.proto_nodes.clear();
+  std::int32_t* const boundary = tr.boundary.data();
+  std::int32_t* const boundary_mirror = tr.boundary_mirror.data();
+  std::int32_t kept = 0;                  // nodes that stay, written over the merged boundary
+  for (std::int32_t idx = 0; idx < tr.m; ++idx) {
+    const std::int32_t vi = boundary[idx];
     bucket_remove(w, vi);
     const bool tracked = tr.is_tracked(vi);
     std::int32_t free_cell = 0;
@@ -661,7 +783,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
       if (tr.free_step(vi) == tr.step) free_cell = tr.free_of(vi);
     } else {
       // Which dropped cell takes e does not matter: only the order of the links is ever read.
-      const std::size_t j = static_cast<std::size_t>(tr.pos(vi));
+      const std::size_t j = static_cast<std::size_t>(tr.node(vi).pos);
       for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
         const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
         const std::int32_t p = tr.prev_cell(c);
@@ -670,39 +792,53 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
         if (nc != 0) tr.prev_cell(nc) = p;
         free_cell = c;
       }
-      len = tr.n_elements(vi) - 1 + tr.n_direct(vi);
+      len = tr.node(vi).n_elements - 1 + tr.node(vi).n_direct;
     }
-    if (number_if_interior(w, k, e, vi, i, li)) continue;
+    if (number_if_interior(w, k, e, vi)) continue;
     if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
-    const std::int32_t proto = classify_and_enter(w, e, vi, i, li, tail, free_cell);
-    if (proto != 0) tr.prototyped.push_back(proto);
+    // An untracked node's copy tells whether its list is one element: its element part holds
+    // that element and e (entered at the end of the element part already).
+    const std::int32_t evi =
+        tracked ? sole_element(w, vi)
+                : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
+                       ? tr.pool.data()[tr.node(vi).pool_at] : 0);
+    const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
+    if (proto != 0) {                     // to the end
+      tr.prototyped.push_back(proto);
+      tr.proto_nodes.emplace_back(vi, free_cell);
+    } else {
+      boundary[kept] = vi;
+      boundary_mirror[kept++] = free_cell;
+    }
     const std::int32_t nc = w.list_next(free_cell);
     tr.prev_cell(free_cell) = vi;
     if (nc != 0) tr.prev_cell(nc) = free_cell;
-    tr.mirror(cell_in_e) = free_cell;
     if (!tracked) {
-      tr.pool_cell[static_cast<std::size_t>(tr.pool_at(vi) + tr.n_elements(vi) - 1)] = free_cell;
+      tr.pool_cell.data()[tr.node(vi).pool_at + tr.node(vi).n_elements - 1] = free_cell;
       if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
-  w.list_next(tail) = 0;
+  for (const auto& [vi, cell] : tr.proto_nodes) {
+    boundary[kept] = vi;
+    boundary_mirror[kept++] = cell;
+  }
+  if (kept != w.bucket_prev(e)) rt::internal_error("minimum-degree purge lost count of the boundary");
+  store_boundary(tr, e, kept);
   // The tracked nodes of e's boundary and their pairs, and the tracked nodes that a prototyped
   // element holding them will outmatch.
   std::uint64_t hubs = 0;
-  std::int32_t b = e;
-  for (std::int32_t blp = 1; blp <= w.bucket_prev(e); ++blp) {
-    b = w.list_next(b);
-    if (tr.is_tracked(w.list_node(b))) hubs |= tr.bit_of(w.list_node(b));
-  }
-  tr.hubs(e) = hubs;
+  for (std::int32_t q = 0; q < kept; ++q)
+    if (tr.is_tracked(boundary[q])) hubs |= tr.bit_of(boundary[q]);
+  tr.elem(e).hubs = hubs;
   count_pairs(tr, e, 1);
   tr.outmatch.clear();
   for (const std::int32_t p : tr.prototyped)
-    for (std::uint64_t bits = tr.hubs(p); bits != 0; bits &= bits - 1) {
+    for (std::uint64_t bits = tr.elem(p).hubs; bits != 0; bits &= bits - 1) {
       const std::int32_t h = tr.node_of[std::countr_zero(bits) + 1];
       if (tag(h) == T) tr.outmatch.emplace_back(h, p);
     }
   std::sort(tr.outmatch.begin(), tr.outmatch.end());
+  mark_prototyped(tr, true);
 }
 
 // md_update with counted degrees. A node is outmatched when an element of its list carries a
@@ -712,19 +848,16 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e,
 // which only grows.
 void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& min_degree) {
   auto& tag = w.list_node;
-  const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge
-  std::int32_t i = e;
-  for (std::int32_t j = 1; j <= bf; ++j) {
-    i = w.list_next(i);
-    const std::int32_t u = w.list_node(i);
-    tr.degree(u) += bf - 1 - tr.shared(u);
+  const std::int32_t bf = w.bucket_prev(e);   // the boundary after the purge, in order
+  const std::int32_t* const boundary = tr.boundary.data();
+  for (std::int32_t j = 0; j < bf; ++j) {
+    const std::int32_t u = boundary[j];
+    tr.node(u).degree += bf - 1 - tr.node(u).shared;
   }
-  i = e;
-  for (std::int32_t j = 1; j <= bf; ++j) {
-    i = w.list_next(i);
-    const std::int32_t vi = w.list_node(i);
+  for (std::int32_t j = 0; j < bf; ++j) {
+    const std::int32_t vi = boundary[j];
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
-    std::int32_t dvi = tr.degree(vi);
+    std::int32_t dvi = tr.node(vi).degree;
     if (w.bucket_prev(vi) < 0) {
       bool outmatched = false;
       if (tr.is_tracked(vi)) {
@@ -735,12 +868,13 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
           outmatched = true;
         }
       } else if (!tr.prototyped.empty()) {
-        // The elements of vi's list after the purge: the element part of its copy. Only the
-        // elements given a prototype in this purge carry a negative tag.
-        const std::int32_t* const c = tr.pool.data() + tr.pool_at(vi);
-        for (std::int32_t q = 0; q < tr.n_elements(vi); ++q) {
-          const std::int32_t vs = c[q];
-          if (tag(vs) < 0) {
+        // Only the elements given a prototype in this purge carry a negative tag, and they
+        // were met in this step: vi's items (its elements before the purge, absorbed ones
+        // included, which are never prototyped) name them by local number.
+        const std::int32_t* q = tr.items.data() + tr.items_at[static_cast<std::size_t>(tr.node(vi).pos)];
+        for (; *q != -1; ++q) {
+          const std::int32_t vs = tr.local[static_cast<std::size_t>(*q)].proto;
+          if (vs != 0) {
             tag(vs) -= 1;
             outmatched = true;
           }
@@ -754,12 +888,13 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
       const std::int32_t evi = w.bucket_prev(vi);
       dvi = w.bucket_prev(e) + w.bucket_prev(evi) + tag(evi);
       tag(evi) = 0;
-      if (dvi != tr.degree(vi))
+      if (dvi != tr.node(vi).degree)
         rt::internal_error("minimum-degree prototype degree differs from the counted degree");
     }
     bucket_push(w, vi, dvi);
     if (dvi < min_degree) min_degree = dvi;
   }
+  mark_prototyped(tr, false);
 }
 
 // Starts tracking u (after the step that found its list long), if a slot is free: its elements
@@ -768,24 +903,24 @@ void adopt(md_tracker& tr, std::int32_t u) {
   if (tr.free_slots.empty()) return;
   const std::int32_t s = tr.free_slots.back();
   tr.free_slots.pop_back();
-  tr.slot_of(u) = s;
+  tr.node(u).slot = s;
   tr.node_of[s] = u;
   for (std::int32_t t = 0; t < max_slots; ++t) {   // the slot's counts start from nothing
     tr.pair_count(s - 1, t) = 0;
     tr.pair_count(t, s - 1) = 0;
   }
-  const std::int32_t* const c = tr.pool.data() + tr.pool_at(u);
-  const std::int32_t* const cc = tr.pool_cell.data() + tr.pool_at(u);
-  const std::int32_t ne = tr.n_elements(u);
+  const std::int32_t* const c = tr.pool.data() + tr.node(u).pool_at;
+  const std::int32_t* const cc = tr.pool_cell.data() + tr.node(u).pool_at;
+  const std::int32_t ne = tr.node(u).n_elements;
   for (std::int32_t q = 0; q < ne; ++q) {
-    std::uint64_t& hubs = tr.hubs(c[q]);
+    std::uint64_t& hubs = tr.elem(c[q]).hubs;
     for (std::uint64_t bits = hubs; bits != 0; bits &= bits - 1) {
       tr.pair_count(s - 1, std::countr_zero(bits)) += 1;
       tr.pair_count(std::countr_zero(bits), s - 1) += 1;
     }
     hubs |= tr.bit_of(u);
   }
-  for (std::int32_t q = ne; q < ne + tr.n_direct(u); ++q) {
+  for (std::int32_t q = ne; q < ne + tr.node(u).n_direct; ++q) {
     const std::int32_t y = c[q];
     if (!tr.is_tracked(y) || y == u) continue;
     tr.hub_direct[static_cast<std::size_t>(u)].emplace_back(y, cc[q]);
@@ -801,39 +936,54 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
   const std::int32_t n = w.n;
   auto& tag = w.list_node;
   md_tracker tr;
-  if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &tr.degree)) return;
+  rt::vec1<std::int32_t> degree;
+  if (!md_init(w, row_start, column, FLAG, options.literal ? nullptr : &degree)) return;
   if (!options.literal) {
+    tr.node.assign_zeros(n);
+    for (std::int32_t i = 1; i <= n; ++i) tr.node(i).degree = degree(i);
+    degree = {};
     tr.track_from = options.track_from < 1 ? 1 : options.track_from;
+    tr.rows_as_met_words = std::max(options.rows_as_met_words, 0);
     tr.first_pair = std::int64_t{n} + 1;
-    tr.shared.assign(n, 0);
-    tr.pos.assign(n, 0);
-    tr.elem.assign(n, element_step{});
-    tr.hubs.assign(n, 0);
-    // The copies start as the adjacency lists (nodes only).
-    tr.pool_at.assign(n, 0);
-    tr.n_elements.assign(n, 0);
-    tr.n_direct.assign(n, 0);
+    tr.elem.assign_zeros(n);
+    // The copies start as the adjacency lists (nodes only), built the way md_init built the
+    // lists: the k-th entry (i, j) above the diagonal took cell n + 1 + 2k in i's list and the
+    // next cell in j's list, each entered at the front. A copy is a set, so its items go in the
+    // order met; the cell before each cell is the one entered after it (spare: the first cell).
     std::int64_t cells = 0;
-    for (std::int32_t i = 1; i <= n; ++i) cells += tr.degree(i) - 1;
-    tr.pool.clear();
-    tr.pool.reserve(static_cast<std::size_t>(cells));
-    tr.pool_cell.clear();
-    tr.pool_cell.reserve(static_cast<std::size_t>(cells));
-    tr.prev_cell.assign(n + cells, 0);     // the cells in use: heads and adjacency items
-    tr.mirror.assign(n + cells, 0);
     for (std::int32_t i = 1; i <= n; ++i) {
-      tr.pool_at(i) = static_cast<std::int64_t>(tr.pool.size());
-      for (std::int32_t p = i, c = w.list_next(i); c != 0; p = c, c = w.list_next(c)) {
-        tr.pool.push_back(w.list_node(c));
-        tr.pool_cell.push_back(c);
-        tr.prev_cell(c) = p;
-      }
-      tr.n_direct(i) = static_cast<std::int32_t>(tr.pool.size() - static_cast<std::size_t>(tr.pool_at(i)));
+      tr.node(i).pool_at = static_cast<std::int32_t>(cells);
+      cells += tr.node(i).degree - 1;
     }
-    tr.slot_of.assign(n, 0);
+    tr.pool.resize_for_overwrite(cells);   // every word is written below
+    tr.pool_cell.resize_for_overwrite(cells);
+    tr.prev_cell.assign_zeros(n + cells);  // the cells in use: heads and adjacency items
+    const auto enter = [&tr](std::int32_t x, std::int32_t y, std::int32_t cell) {
+      node_track& r = tr.node(x);
+      const auto at = static_cast<std::size_t>(r.pool_at + r.n_direct);
+      tr.pool.data()[at] = y;
+      tr.pool_cell.data()[at] = cell;
+      r.n_direct += 1;
+      tr.prev_cell(cell) = x;
+      if (r.spare != 0) tr.prev_cell(r.spare) = cell;
+      r.spare = cell;
+    };
+    std::int32_t cell = n + 1;
+    for (std::int32_t i = 1; i <= n; ++i) {
+      for (std::int32_t p = row_start(i); p < row_start(i + 1); ++p) {
+        const std::int32_t j = column(p);
+        if (j <= i) continue;
+        enter(i, j, cell);
+        enter(j, i, cell + 1);
+        cell += 2;
+      }
+    }
+    for (std::int32_t i = 1; i <= n; ++i) tr.node(i).spare = 0;
     tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
+    tr.boundary.assign(static_cast<std::size_t>(n), 0);
+    tr.boundary_mirror.assign(static_cast<std::size_t>(n), 0);
     tr.free_of.assign(n, 0);
     tr.free_step.assign(n, 0);
   }
@@ -864,15 +1014,15 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       md_update(w, e, min_degree);
     } else {
       ++tr.step;
-      md_merge_fast(w, tr, e, tail);
+      md_merge_fast(w, tr, e);
       count_shared(w, tr, e);
-      md_purge_fast(w, tr, k, e, tail);
+      md_purge_fast(w, tr, k, e);
       md_update_fast(w, tr, e, min_degree);
       // The absorbed elements leave the pair counts; a tracked v gives its slot back.
       for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
       if (tr.is_tracked(e)) {
-        tr.free_slots.push_back(tr.slot_of(e));
-        tr.slot_of(e) = 0;
+        tr.free_slots.push_back(tr.node(e).slot);
+        tr.node(e).slot = 0;
         tr.hub_direct[static_cast<std::size_t>(e)] = {};
       }
       for (const std::int32_t u : tr.adopt) adopt(tr, u);

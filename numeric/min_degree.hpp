@@ -15,11 +15,20 @@ namespace num {
 struct md_work {
   std::int32_t n = 0;
   std::int64_t L = 0;                 // list_capacity
-  slice<std::int32_t> list_node;      // 1..L
-  slice<std::int32_t> list_next;      // 1..L
+  // The list cells: cell c is the pair (list_node(c), list_next(c)), read together by every
+  // walk of a list, so the two share a cache line.
+  paired_slice<std::int32_t> list_node;   // 1..L
+  paired_slice<std::int32_t> list_next;   // 1..L
   slice<std::int32_t> bucket_head;    // 1..n
   slice<std::int32_t> bucket_prev;    // permutation(1..n) while the ordering runs
   slice<std::int32_t> bucket_next;    // inverse_permutation(1..n) while the ordering runs
+
+  // Lays the L list cells over the 2L cells of `cells`.
+  void set_lists(slice<std::int32_t> cells) {
+    if (cells.n < 2 * L) rt::internal_error("minimum-degree list cells shorter than 2 L");
+    list_node = paired_slice<std::int32_t>{cells.p, L};
+    list_next = paired_slice<std::int32_t>{cells.p + 1, L};
+  }
 };
 
 // Finds the minimum-degree order of the rows of the triangle (entries above the diagonal
@@ -43,6 +52,9 @@ struct md_options {
   // A tracked node costs a few bit operations per element holding it and per other tracked node
   // of each new boundary it lies in; a counted one, a read of its list copy: long lists gain.
   std::int32_t track_from = 1000;     // list length at which a node is tracked (>= 1)
+  // Largest M, in 64-bit words of bits over its places, whose elements get their rows of bits
+  // as they are met; larger ones first gather overlap lists. Either way the counts agree.
+  std::int32_t rows_as_met_words = 4;
 };
 
 void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,

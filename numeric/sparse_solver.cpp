@@ -68,8 +68,7 @@ void ODRV(std::int32_t n, rt::vec1<std::int32_t>& row_start, rt::vec1<std::int32
     md_work w;
     w.n = n;
     w.L = L;
-    w.list_node = carve(int_work, 1, L);
-    w.list_next = carve(int_work, L + 1, L);
+    w.set_lists(carve(int_work, 1, 2 * L));
     w.bucket_head = carve(int_work, 2 * L + 1, N);
     w.bucket_prev = slice<std::int32_t>{permutation.data(), N};
     w.bucket_next = slice<std::int32_t>{inverse_permutation.data(), N};

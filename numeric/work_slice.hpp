@@ -21,6 +21,19 @@ struct slice {
   }
 };
 
+// Every other cell of a work array, from p on: two arrays of equal length stored as pairs,
+// so that the two entries of one index share a cache line.
+template <class T>
+struct paired_slice {
+  T* p = nullptr;
+  std::int64_t n = 0;   // pairs 1..n
+
+  T& operator()(std::int64_t i) const {
+    RT_CHECK_INDEX("work slice", i, n);
+    return p[2 * (i - 1)];
+  }
+};
+
 // Cells first .. first+count-1 of v as a slice whose cell 1 is v(first).
 template <class T>
 slice<T> carve(rt::vec1<T>& v, std::int64_t first, std::int64_t count) {

@@ -41,8 +41,7 @@ order_result order(const triangle& t, const num::md_options& options) {
   num::md_work w;
   w.n = t.n;
   w.L = L;
-  w.list_node = num::carve(int_work, 1, L);
-  w.list_next = num::carve(int_work, L + 1, L);
+  w.set_lists(num::carve(int_work, 1, 2 * L));
   w.bucket_head = num::carve(int_work, 2 * L + 1, n);
   w.bucket_prev = num::slice<std::int32_t>{perm.data(), n};
   w.bucket_next = num::slice<std::int32_t>{inv.data(), n};
@@ -68,7 +67,7 @@ num::md_options tracked_from(std::int32_t len) {
 }
 
 // The plain walks against tracking from list lengths 1 (every node with a list), 3, 6, 16, 40,
-// 300 and the default.
+// 300 and the default, and against the default with bit rows always or never made as met.
 void expect_same_order(const triangle& t, const char* what) {
   const order_result ref = order(t, literal());
   ASSERT_EQ(ref.FLAG, 0) << what;
@@ -80,6 +79,13 @@ void expect_same_order(const triangle& t, const char* what) {
     ASSERT_EQ(r.FLAG, 0) << what << " track_from " << len;
     ASSERT_EQ(r.permutation, ref.permutation) << what << " track_from " << len;
     ASSERT_EQ(r.inverse_permutation, ref.inverse_permutation) << what << " track_from " << len;
+  }
+  for (const std::int32_t words : {0, 1000}) {
+    num::md_options o;
+    o.rows_as_met_words = words;
+    const order_result r = order(t, o);
+    ASSERT_EQ(r.FLAG, 0) << what << " rows as met up to " << words << " words";
+    ASSERT_EQ(r.permutation, ref.permutation) << what << " rows as met up to " << words << " words";
   }
 }
 
