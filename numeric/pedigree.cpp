@@ -351,17 +351,19 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     }
 
     const std::int32_t line_ids[3] = {member, sire, dam};
+    // Row l of block a takes its terms of every block h (h before m, as the blocks come one
+    // after the other) through a single walk of the row; the rows, and the two stores, are
+    // independent of each other, and a full store stops the run with the same message
+    // whichever row meets it.
     for (std::int32_t a = 0; a < n_corr; ++a) {
-      for (std::int32_t h = 0; h < n_corr; ++h) {
-        const double g = g_inverse(e, a + 1, h + 1);
-        // Each store takes the terms of one row (l) together, in the order of m, through a
-        // single walk of the row; the two stores are independent of each other.
-        for (int l = 0; l < 3; ++l) {
-          if (line_ids[l] == 0) continue;
-          const std::int32_t row = line_ids[l] + first_equation[a] - 1;
-          std::int32_t rel_col[3], eq_col[3];
-          double rel_x[3], eq_x[3];
-          std::size_t n_rel = 0, n_eq = 0;
+      for (int l = 0; l < 3; ++l) {
+        if (line_ids[l] == 0) continue;
+        const std::int32_t row = line_ids[l] + first_equation[a] - 1;
+        std::int32_t rel_col[3], eq_col[6];
+        double rel_x[3], eq_x[6];
+        std::size_t n_rel = 0, n_eq = 0;
+        for (std::int32_t h = 0; h < n_corr; ++h) {
+          const double g = g_inverse(e, a + 1, h + 1);
           for (int m = 0; m < 3; ++m) {
             if (line_ids[m] == 0) continue;
             const std::int32_t col = line_ids[m] + first_equation[h] - 1;
@@ -374,12 +376,12 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
               eq_x[n_eq++] = ((g / D) * pair_weight[l]) * pair_weight[m];
             }
           }
-          add_row_entries(relationship_inverse, line_ids[l],
-                          std::span<const std::int32_t>(rel_col, n_rel),
-                          std::span<const double>(rel_x, n_rel), IER);
-          add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
-                          std::span<const double>(eq_x, n_eq), IER);
         }
+        add_row_entries(relationship_inverse, line_ids[l],
+                        std::span<const std::int32_t>(rel_col, n_rel),
+                        std::span<const double>(rel_x, n_rel), IER);
+        add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
+                        std::span<const double>(eq_x, n_eq), IER);
       }
     }
   }
