@@ -870,7 +870,10 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
     const std::int32_t u = boundary[j];
     tr.node(u).degree += bf - 1 - tr.node(u).shared;
   }
+  // The buckets the nodes go to are fetched a few nodes ahead.
+  constexpr std::int32_t ahead = 4;
   for (std::int32_t j = 0; j < bf; ++j) {
+    if (j + ahead < bf) __builtin_prefetch(&w.bucket_head(tr.node(boundary[j + ahead]).degree), 1);
     const std::int32_t vi = boundary[j];
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
     std::int32_t dvi = tr.node(vi).degree;
