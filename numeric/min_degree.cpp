@@ -763,7 +763,18 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   std::int32_t* const boundary = tr.boundary.data();
   std::int32_t* const boundary_mirror = tr.boundary_mirror.data();
   std::int32_t kept = 0;                  // nodes that stay, written over the merged boundary
+  // The nodes' bucket links, list heads and records, and the cells to be unlinked, lie far
+  // apart: they are fetched a few nodes and cells ahead.
+  constexpr std::int32_t ahead = 4;
+  const std::int32_t n_drops = tr.drop_at[static_cast<std::size_t>(tr.m)];
   for (std::int32_t idx = 0; idx < tr.m; ++idx) {
+    if (idx + ahead < tr.m) {
+      const std::int32_t va = boundary[idx + ahead];
+      __builtin_prefetch(&w.bucket_prev(va), 1);
+      __builtin_prefetch(&w.bucket_next(va), 1);
+      __builtin_prefetch(&w.list_next(va), 1);
+      __builtin_prefetch(&tr.node(va), 1);
+    }
     const std::int32_t vi = boundary[idx];
     bucket_remove(w, vi);
     const bool tracked = tr.is_tracked(vi);
@@ -785,6 +796,11 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
       // Which dropped cell takes e does not matter: only the order of the links is ever read.
       const std::size_t j = static_cast<std::size_t>(tr.node(vi).pos);
       for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
+        if (q + 2 * ahead < n_drops) {
+          const std::int32_t ca = tr.drop_cells[static_cast<std::size_t>(q + 2 * ahead)];
+          __builtin_prefetch(&w.list_next(ca), 1);
+          __builtin_prefetch(&tr.prev_cell(ca), 1);
+        }
         const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
         const std::int32_t p = tr.prev_cell(c);
         const std::int32_t nc = w.list_next(c);
@@ -854,7 +870,10 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
     const std::int32_t u = boundary[j];
     tr.node(u).degree += bf - 1 - tr.node(u).shared;
   }
+  // The buckets the nodes go to are fetched a few nodes ahead.
+  constexpr std::int32_t ahead = 4;
   for (std::int32_t j = 0; j < bf; ++j) {
+    if (j + ahead < bf) __builtin_prefetch(&w.bucket_head(tr.node(boundary[j + ahead]).degree), 1);
     const std::int32_t vi = boundary[j];
     if (w.bucket_prev(vi) == 0) continue;     // duplicate or outmatched: no degree now
     std::int32_t dvi = tr.node(vi).degree;

@@ -62,10 +62,13 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
                       const md_options& options = md_options{});
 
 // Moves every stored entry to the row of whichever end comes first in the new order, with
-// the other end as its column, in place. counts(1..n) and dest(1..nnz) are scratch cells.
+// the other end as its column, in place. counts(1..n) and dest(1..nnz) are scratch cells;
+// spare cells, when there are at least 3 nnz + 1 of them, hold a copy of the entries on the
+// way (faster than moving them along the cycles of the permutation).
 void sym_reorder(std::int32_t n, rt::vec1<std::int32_t>& row_start,
                  rt::vec1<std::int32_t>& column, rt::vec1<double>& value,
                  const rt::vec1<std::int32_t>& inverse_permutation, bool diagonal_first,
-                 slice<std::int32_t> counts, slice<std::int32_t> dest);
+                 slice<std::int32_t> counts, slice<std::int32_t> dest,
+                 slice<std::int32_t> spare);
 
 }  // namespace num

@@ -88,8 +88,10 @@ void ODRV(std::int32_t n, rt::vec1<std::int32_t>& row_start, rt::vec1<std::int32
       return;
     }
     if (!ordering) check_permutation("ODRV", n, inverse_permutation);
+    // The cells in front of the scratch cells are free: the ordering is done with them.
     sym_reorder(n, row_start, column, value, inverse_permutation, diagonal_first,
-                carve(int_work, counts_at, N), carve(int_work, dest_at, nnz));
+                carve(int_work, counts_at, N), carve(int_work, dest_at, nnz),
+                carve(int_work, 1, dest_at - 1));
   }
 }
 

@@ -36,20 +36,26 @@ triangle random_triangle(std::int32_t n, unsigned seed) {
   return t;
 }
 
+// ODRV keeps a copy of the entries in the work cells in front of its scratch cells when they
+// hold the columns and, 8-byte aligned, the values (spare_cells); with fewer, or with the least
+// work space, the entries move in place.
+std::int64_t spare_cells(std::int64_t nnz) { return nnz + (nnz & 1) + 2 * nnz; }
+
 reordered run(const triangle& t, const rt::vec1<std::int32_t>& inverse_permutation,
-              bool diagonal_first, bool in_place) {
+              bool diagonal_first, bool in_place, std::int64_t spare = -1) {
   reordered r;
   t.to_arrays(r.row_start, r.column, r.value);
   const std::int32_t n = t.n;
   rt::vec1<std::int32_t> permutation(n), inv = inverse_permutation;
   for (std::int32_t i = 1; i <= n; ++i) permutation(inv(i)) = i;
-  const std::int64_t work_size = num::solver_work_size(n, t.nnz());
+  const std::int64_t least = std::int64_t{n} + t.nnz();
+  const std::int64_t work_size = spare >= 0 ? least + spare
+                                 : in_place ? least
+                                            : num::solver_work_size(n, t.nnz());
   rt::vec1<std::int32_t> int_work(work_size);
   std::int64_t flag = -1;
-  if (in_place) rt::set_memory_limit(rt::memory_held() + 1);   // no room for a copy
   num::ODRV(n, r.row_start, r.column, r.value, permutation, inv, work_size, int_work,
             diagonal_first ? 5 : 3, flag);
-  if (in_place) rt::set_memory_limit(0);
   EXPECT_EQ(flag, 0);
   return r;
 }
@@ -93,6 +99,29 @@ TEST(SymReorder, CopyAndInPlaceGiveTheRuleOfTheNewOrder) {
     for (std::int32_t q = 1; q < p; ++q) {
       EXPECT_EQ(in_place.column(q), copy.column(q));
       EXPECT_EQ(in_place.value(q), copy.value(q));
+    }
+  }
+}
+
+TEST(SymReorder, SpareCellsForTheCopyJustEnoughOrOneShort) {
+  // An odd number of entries, so that the values need the cell of padding.
+  triangle t = random_triangle(300, 11);
+  if (t.nnz() % 2 == 0) t.append(1, 2, 0.5);
+  ASSERT_EQ(t.nnz() % 2, 1);
+  const std::int32_t n = t.n;
+  rt::vec1<std::int32_t> inv(n);
+  for (std::int32_t i = 1; i <= n; ++i) inv(i) = (i * 7) % n + 1;   // 7 is prime to 300
+  for (bool diagonal_first : {false, true}) {
+    SCOPED_TRACE(diagonal_first);
+    const reordered in_place = run(t, inv, diagonal_first, true);
+    for (std::int64_t spare : {spare_cells(t.nnz()) - 1, spare_cells(t.nnz())}) {
+      SCOPED_TRACE(spare);
+      const reordered got = run(t, inv, diagonal_first, false, spare);
+      for (std::int32_t r = 1; r <= n + 1; ++r) ASSERT_EQ(got.row_start(r), in_place.row_start(r));
+      for (std::int64_t q = 1; q <= t.nnz(); ++q) {
+        ASSERT_EQ(got.column(q), in_place.column(q)) << q;
+        ASSERT_EQ(got.value(q), in_place.value(q)) << q;
+      }
     }
   }
 }
