@@ -1,7 +1,6 @@
 // The pedigree pass: parent checks, inbreeding, inverse relationship terms.
 #include "numeric/pedigree.hpp"
 
-#include <bit>
 #include <span>
 #include <string_view>
 
@@ -61,7 +60,9 @@ void pending_allocate(pedigree_work& w, std::int32_t n) {
   w.pending_levels = 0;
   for (;;) {
     const std::int64_t words = (bits + 63) / 64;
-    w.pending[w.pending_levels++].assign(words, 0);
+    w.pending[0][w.pending_levels].assign(words, 0);
+    w.pending[1][w.pending_levels].assign(words, 0);
+    ++w.pending_levels;
     if (words == 1) break;
     bits = words;
   }
@@ -74,9 +75,9 @@ void pending_allocate(pedigree_work& w, std::int32_t n) {
 // loops over the levels unroll.
 template <std::int32_t Top>
 struct pending_view {
-  static constexpr std::int32_t top = Top;  // the top level; the levels below live in w.pending
-  pedigree_work& w;
-  std::uint64_t top_word = 0;   // w.pending[top](1) while the walk runs (that stays 0)
+  static constexpr std::int32_t top = Top;  // the top level; the levels below live in level
+  rt::vec1<std::uint64_t>* level;           // w.pending[walk]
+  std::uint64_t top_word = 0;   // level[top](1) while the walk runs (that stays 0)
 };
 
 // Adds member m when known is 1 (nothing when 0). Adding a member already there changes
@@ -85,7 +86,7 @@ template <class View>
 inline void pending_insert(View& p, std::int32_t m, std::uint64_t known) {
   std::uint64_t at = static_cast<std::uint64_t>(m);
   for (std::int32_t lv = 0; lv < p.top; ++lv) {
-    p.w.pending[lv](static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
+    p.level[lv](static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
     at /= 64;
   }
   p.top_word |= known << at;  // at < 64: the top level has one word
@@ -103,14 +104,14 @@ inline std::int32_t pending_pop_largest(View& p) {
   std::uint64_t at = static_cast<std::uint64_t>(63 - __builtin_clzll(p.top_word));
   for (std::int32_t lv = p.top - 1; lv >= 0; --lv) {
     element[lv] = static_cast<std::int64_t>(at) + 1;
-    word[lv] = p.w.pending[lv](element[lv]);
+    word[lv] = p.level[lv](element[lv]);
     at = at * 64 + static_cast<std::uint64_t>(63 - __builtin_clzll(word[lv]));
   }
   const std::int32_t m = static_cast<std::int32_t>(at);
   std::uint64_t emptied = 1;  // 1 while the word below became zero: its mark goes too
   for (std::int32_t lv = 0; lv < p.top; ++lv) {
     const std::uint64_t left = word[lv] & ~(emptied << (at % 64));
-    p.w.pending[lv](element[lv]) = left;
+    p.level[lv](element[lv]) = left;
     emptied = left == 0 ? 1 : 0;
     at /= 64;
   }
@@ -123,13 +124,13 @@ void allocate_work(pedigree_work& w, std::int32_t n) {
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
   pending_allocate(w, n);
-  w.stamp = 0;
 }
 
 void free_work(pedigree_work& w) {
   w.member.release();
   w.inbreeding_coefficients.release();
-  for (rt::vec1<std::uint64_t>& level : w.pending) level.release();
+  for (auto& set : w.pending)
+    for (rt::vec1<std::uint64_t>& level : set) level.release();
 }
 
 void write_error_file_head(rt::text_out& f) {
@@ -144,22 +145,17 @@ void write_error_file_head(rt::text_out& f) {
   rt::put(f, rt::fixed_line().A("-------", 7).X(2).A("------------", 12));
 }
 
-// Adds q to the weight of ancestor m in the current walk and queues m; known is 1 for a
-// parent, 0 for an unknown one, whose m is then the stand-in record n + 1 that takes the
-// weight and is never queued. The walk meets an ancestor again only before its own turn (its
+// Adds q to the weight (in walk Walk) of ancestor m and queues m; known is 1 for a parent, 0
+// for an unknown one, whose m is then the stand-in record n + 1 that takes the weight and is
+// never queued (nor read). The walk meets an ancestor again only before its own turn (its
 // descendants all have larger numbers), so queueing it again changes nothing. The first
-// meeting starts the weight at 0.0, as the sum 0.0 + q; the choice of 0.0 or the old weight
-// is a select rather than a branch. The parents of the ancestor are read when its turn comes,
-// after the walk has gone through the larger members still pending: their records are asked
-// for now, so that they have arrived from memory by then.
-template <class View>
-inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) {
-  pedigree_work& w = p.w;
+// meeting finds the weight at 0.0 and makes it the sum 0.0 + q. The parents of the ancestor
+// are read when its turn comes, after the walk has gone through the larger members still
+// pending: their records are asked for now, so that they have arrived from memory by then.
+template <std::int32_t Walk, class View>
+inline void pass_weight(pedigree_work& w, View& p, std::int32_t m, std::uint64_t known, double q) {
   pedigree_member& a = w.member(m);
-  const std::uint64_t kept_bits = a.walk_stamp == w.stamp ? ~std::uint64_t{0} : 0;
-  const double kept = std::bit_cast<double>(std::bit_cast<std::uint64_t>(a.ancestor_weight) & kept_bits);
-  a.walk_stamp = w.stamp;
-  a.ancestor_weight = kept + q;
+  a.ancestor_weight[Walk] = a.ancestor_weight[Walk] + q;
   pending_insert(p, m, known);
   const pedigree_member* records = w.member.data();  // member p at records[p - 1]
   const std::int32_t s = a.larger_parent, d = a.smaller_parent;
@@ -173,33 +169,66 @@ inline void pass_weight(View& p, std::int32_t m, std::uint64_t known, double q) 
 // The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
 // so an insertion or the removal of the largest costs a few word operations instead of a scan
 // of the list. An ancestor's weight lives in its own member record, next to the parents and D
-// the visit reads, marked with the number of the walk, so nothing is cleared between walks.
-template <std::int32_t Top>
-double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
-  if (++w.stamp == 0) {  // the walk numbers wrapped: forget every old mark once
-    for (pedigree_member& m : w.member) m.walk_stamp = 0;
-    w.stamp = 1;
-  }
-  const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
-  pedigree_member& x = w.member(X);
-  x.walk_stamp = w.stamp;
-  x.ancestor_weight = 1.0;
+// the visit reads; the visit sets it back to 0.0 (no later meeting in the walk can come), so
+// the walk leaves every weight it used at 0.0 and nothing is cleared between walks.
+//
+// Two walks of different members can run side by side, a visit of one after a visit of the
+// other, each with its own weights and pending set: neither reads what the other writes, and
+// each does its own sums in its own order, so each gives what it gives alone. Every visit
+// waits on the one before it in the same walk (the pending set, the weights); interleaved, the
+// visits of the two walks overlap in the processor.
+template <std::int32_t Top, std::int32_t Walk>
+struct walk_state {
+  pending_view<Top> p;
+  std::int32_t Z = 0;   // the member to visit next
   double sum = -1.0;
-  pending_view<Top> p{w, 0};
-  std::int32_t Z = X;
-  for (;;) {
-    const pedigree_member& z = w.member(Z);
-    const double weight_Z = z.ancestor_weight;
+
+  walk_state(pedigree_work& w, std::int32_t X) : p{w.pending[Walk], 0}, Z(X) {
+    w.member(X).ancestor_weight[Walk] = 1.0;
+  }
+
+  // Visits Z; false when the walk is over (sum is then F), else Z is the next ancestor.
+  [[gnu::always_inline]] inline bool visit(pedigree_work& w, std::int32_t unknown) {
+    pedigree_member& z = w.member(Z);
+    const double weight_Z = z.ancestor_weight[Walk];
+    z.ancestor_weight[Walk] = 0.0;
     const double q = 0.5 * weight_Z;
     const std::int32_t s = z.larger_parent;  // 0 when unknown; then d is 0 too
     const std::int32_t d = z.smaller_parent;
-    pass_weight(p, s > 0 ? s : unknown, s > 0 ? 1 : 0, q);
-    pass_weight(p, d > 0 ? d : unknown, d > 0 ? 1 : 0, q);
+    pass_weight<Walk>(w, p, s > 0 ? s : unknown, s > 0 ? 1 : 0, q);
+    pass_weight<Walk>(w, p, d > 0 ? d : unknown, d > 0 ? 1 : 0, q);
     sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
-    if (pending_empty(p)) break;
+    if (pending_empty(p)) return false;
     Z = pending_pop_largest(p);
+    return true;
   }
-  return sum;
+};
+
+template <std::int32_t Top>
+double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
+  const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
+  walk_state<Top, 0> a(w, X);
+  while (a.visit(w, unknown)) {
+  }
+  return a.sum;
+}
+
+// The walks of X and Y (X != Y, neither an ancestor of the other) side by side.
+template <std::int32_t Top>
+void ancestor_walks_levels(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X,
+                           double& F_Y) {
+  const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
+  walk_state<Top, 0> a(w, X);
+  walk_state<Top, 1> b(w, Y);
+  bool a_on = true, b_on = true;
+  while (a_on && b_on) {
+    a_on = a.visit(w, unknown);
+    b_on = b.visit(w, unknown);
+  }
+  while (a_on) a_on = a.visit(w, unknown);
+  while (b_on) b_on = b.visit(w, unknown);
+  F_X = a.sum;
+  F_Y = b.sum;
 }
 
 double ancestor_walk(pedigree_work& w, std::int32_t X) {
@@ -210,6 +239,17 @@ double ancestor_walk(pedigree_work& w, std::int32_t X) {
     case 3: return ancestor_walk_levels<3>(w, X);
     case 4: return ancestor_walk_levels<4>(w, X);
     default: return ancestor_walk_levels<5>(w, X);
+  }
+}
+
+void ancestor_walks(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X, double& F_Y) {
+  switch (w.pending_levels - 1) {
+    case 0: return ancestor_walks_levels<0>(w, X, Y, F_X, F_Y);
+    case 1: return ancestor_walks_levels<1>(w, X, Y, F_X, F_Y);
+    case 2: return ancestor_walks_levels<2>(w, X, Y, F_X, F_Y);
+    case 3: return ancestor_walks_levels<3>(w, X, Y, F_X, F_Y);
+    case 4: return ancestor_walks_levels<4>(w, X, Y, F_X, F_Y);
+    default: return ancestor_walks_levels<5>(w, X, Y, F_X, F_Y);
   }
 }
 
@@ -246,6 +286,14 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   const double pair_weight[3] = {1.0, -0.5, -0.5};
   std::int32_t IER = 0;   // status of the last SBSIJ call
   bool inconsistency_found = false;
+  // A member's F is first read by its offspring's D or by a full sib next to it, while its own
+  // terms need only its D: its walk can wait for the walk of the next member that needs one,
+  // and the two then run side by side. waiting is the member whose walk waits (0 none).
+  std::int32_t waiting = 0;
+  auto walk_waiting = [&] {
+    w.inbreeding_coefficients(waiting + 1) = ancestor_walk(w, waiting);
+    waiting = 0;
+  };
   std::int64_t next_report = in.progress_interval;
   for (std::int32_t X = 1; X <= n; ++X) {
     std::int32_t member = 0, sire = 0, dam = 0;
@@ -280,32 +328,42 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     x.larger_parent = sire > dam ? sire : dam;
     x.smaller_parent = sire > dam ? dam : sire;
 
+    if (waiting != 0 && (sire == waiting || dam == waiting)) walk_waiting();
     const double D = 0.5 - (w.F(sire) + w.F(dam)) * 0.25;
     x.mendelian_variance_factor = D;
 
-    double F = 0.0;
     if (sire != 0 && dam != 0) {
       if (X > 1 && x.larger_parent == w.member(X - 1).larger_parent &&
           x.smaller_parent == w.member(X - 1).smaller_parent) {
-        F = w.F(X - 1);  // full sib of the previous line
+        if (waiting == X - 1) walk_waiting();
+        w.inbreeding_coefficients(X + 1) = w.F(X - 1);  // full sib of the previous line
+      } else if (waiting != 0) {
+        // waiting is no ancestor of X: a member between them with waiting as a parent would
+        // have needed its F and walked it.
+        ancestor_walks(w, waiting, X, w.inbreeding_coefficients(waiting + 1),
+                       w.inbreeding_coefficients(X + 1));
+        waiting = 0;
       } else {
-        F = ancestor_walk(w, X);
+        waiting = X;
       }
+    } else {
+      w.inbreeding_coefficients(X + 1) = 0.0;
     }
-    w.inbreeding_coefficients(X + 1) = F;
 
     const std::int32_t line_ids[3] = {member, sire, dam};
+    // Row l of block a takes its terms of every block h (h before m, as the blocks come one
+    // after the other) through a single walk of the row; the rows, and the two stores, are
+    // independent of each other, and a full store stops the run with the same message
+    // whichever row meets it.
     for (std::int32_t a = 0; a < n_corr; ++a) {
-      for (std::int32_t h = 0; h < n_corr; ++h) {
-        const double g = g_inverse(e, a + 1, h + 1);
-        // Each store takes the terms of one row (l) together, in the order of m, through a
-        // single walk of the row; the two stores are independent of each other.
-        for (int l = 0; l < 3; ++l) {
-          if (line_ids[l] == 0) continue;
-          const std::int32_t row = line_ids[l] + first_equation[a] - 1;
-          std::int32_t rel_col[3], eq_col[3];
-          double rel_x[3], eq_x[3];
-          std::size_t n_rel = 0, n_eq = 0;
+      for (int l = 0; l < 3; ++l) {
+        if (line_ids[l] == 0) continue;
+        const std::int32_t row = line_ids[l] + first_equation[a] - 1;
+        std::int32_t rel_col[3], eq_col[6];
+        double rel_x[3], eq_x[6];
+        std::size_t n_rel = 0, n_eq = 0;
+        for (std::int32_t h = 0; h < n_corr; ++h) {
+          const double g = g_inverse(e, a + 1, h + 1);
           for (int m = 0; m < 3; ++m) {
             if (line_ids[m] == 0) continue;
             const std::int32_t col = line_ids[m] + first_equation[h] - 1;
@@ -318,15 +376,17 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
               eq_x[n_eq++] = ((g / D) * pair_weight[l]) * pair_weight[m];
             }
           }
-          add_row_entries(relationship_inverse, line_ids[l],
-                          std::span<const std::int32_t>(rel_col, n_rel),
-                          std::span<const double>(rel_x, n_rel), IER);
-          add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
-                          std::span<const double>(eq_x, n_eq), IER);
         }
+        add_row_entries(relationship_inverse, line_ids[l],
+                        std::span<const std::int32_t>(rel_col, n_rel),
+                        std::span<const double>(rel_x, n_rel), IER);
+        add_row_entries(equation_store, row, std::span<const std::int32_t>(eq_col, n_eq),
+                        std::span<const double>(eq_x, n_eq), IER);
       }
     }
   }
+
+  if (waiting != 0) walk_waiting();
 
   if (inconsistency_found) {
     rt::text_out& con = rt::console();

@@ -22,14 +22,14 @@ struct pedigree_pass_input {
   bool fill_relationship_inverse = true;
 };
 
-// What the pass keeps of member X, and X's weight in the ancestor walk that met it last
-// (walk number walk_stamp; a record of an older walk counts as not met).
+// What the pass keeps of member X, and X's weights in the two ancestor walks that may run at
+// once (0.0 outside a walk: a walk sets the weight of every member it visits back to 0.0 once
+// the visit has read it).
 struct pedigree_member {
   std::int32_t larger_parent = 0;          // parents as left by the checks (0 unknown)
   std::int32_t smaller_parent = 0;
   double mendelian_variance_factor = 0.0;  // D(X) = 0.5 - (F(sire) + F(dam)) x 0.25
-  double ancestor_weight = 0.0;
-  std::uint32_t walk_stamp = 0;
+  double ancestor_weight[2] = {0.0, 0.0};  // in walk 0 and in walk 1
 };
 
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
@@ -37,11 +37,11 @@ struct pedigree_member {
 struct pedigree_work {
   rt::vec1<pedigree_member> member;           // n_pedigree + 1: the last stands in for an unknown parent
   rt::vec1<double> inbreeding_coefficients;   // n_pedigree + 1: F(X) at element X + 1, F(0) = -1
-  // The ancestors still to visit as a set of member numbers: a bit per member in level 0,
-  // and in each higher level a bit per word of the level below that is not zero.
-  rt::vec1<std::uint64_t> pending[6];
+  // The ancestors still to visit in walk 0 and in walk 1, each a set of member numbers: a bit
+  // per member in level 0, and in each higher level a bit per word of the level below that is
+  // not zero.
+  rt::vec1<std::uint64_t> pending[2][6];
   std::int32_t pending_levels = 0;
-  std::uint32_t stamp = 0;                    // number of the current walk
 
   double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }
   double D(std::int32_t X) const { return member(X).mendelian_variance_factor; }

@@ -358,6 +358,65 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
   return IER;
 }
 
+std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
+                              rt::text_out& message_unit) {
+  if (from.order > to.order) rt::internal_error("upper triangle copied into a smaller store");
+  sparse_fill_index& ix = to.fill_index;
+  if (ix.long_id.size() != to.order) {          // a store filled without sparse_init
+    ix.long_id.assign(to.order, 0);
+    drop_tables(ix);
+  }
+  std::int32_t IER = 0;
+  constexpr std::int32_t ahead = 16;   // rows whose first entry is asked for ahead
+  for (std::int32_t I = 1; I <= from.order; ++I) {
+    if (I + ahead <= from.order) {
+      const std::int32_t h = from.row_start(I + ahead);
+      if (h > 0) {
+        __builtin_prefetch(from.column.data() + (h - 1));
+        __builtin_prefetch(from.value.data() + (h - 1));
+        __builtin_prefetch(from.link.data() + (h - 1));
+      }
+    }
+    std::int32_t k = from.row_start(I);
+    if (k <= 0) continue;
+    if (to.row_start(I) > 0) {                  // the row holds entries already: call by call
+      for (; k > 0; k = from.link(k)) {
+        if (from.column(k) < I) continue;
+        put_entry(to, I, from.column(k), from.value(k), 5, message_level, message_unit, IER);
+        if (IER == 701 || IER == 702) return IER;
+      }
+      continue;
+    }
+    // An empty row: the columns of from's row are distinct, so each one is new; the chain is
+    // closed after every entry, so that a full store leaves a proper row behind.
+    std::int32_t& free_counter = to.row_start(std::int64_t{to.order} + 1);
+    std::int32_t tail = 0;
+    std::int32_t count = 0;
+    for (; k > 0; k = from.link(k)) {
+      const std::int32_t J = from.column(k);
+      if (J < I) continue;
+      const std::int32_t F = free_counter;
+      if (F < 1) {
+        if (message_level >= 0) write_702(message_unit);
+        return 702;
+      }
+      to.column(F) = J;
+      to.value(F) = from.value(k);
+      to.link(F) = -I;
+      if (tail == 0)
+        to.row_start(I) = F;
+      else
+        to.link(tail) = F;
+      tail = F;
+      ++count;
+      free_counter = F - 1;
+      IER = 0;
+    }
+    if (count > long_row_threshold) index_row(to, I, to.row_start(I), tail, count);
+  }
+  return IER;
+}
+
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
 // chain order. First every chain is walked once in row order and each entry's final slot is
 // written over its link (the row pointers fall out of the same walk); then the entries are

@@ -88,6 +88,15 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
                           std::span<const double> x, int message_level,
                           rt::text_out& message_unit);
 
+// Adds every entry (I, J) with I <= J of the store from to the store to (both in linked form,
+// from of order to.order at most), row after row, each row's entries in the order of from's
+// chain: to ends as that many SBSIJ calls with duplicate_action 5 (add), each row's calls in
+// that order, would leave it. A row of to that is still empty takes its entries straight into
+// consecutive slots, without a lookup. Returns the status of the last entry, or 702 when to
+// is full (its message written when message_level >= 0; nothing after it is added).
+std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
+                              rt::text_out& message_unit);
+
 // Hints for a caller that knows its next SBSIJ calls ahead (the rows of a record): the first
 // asks for the rows' heads, the second, called after it for each row, for the first memory that
 // SBSIJ(I, J[j]) will read (the table cell of a long row, the head entry of a short one).

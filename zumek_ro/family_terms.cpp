@@ -21,13 +21,35 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
     for (std::int32_t a : eqs)
       if (a != 0) num::sparse_prefetch_entries(store, a, eqs);
   }
+  // The terms of one row come one after another: up to eight of them go in together, through
+  // one walk of the row. The store sees the same calls in the same order as one by one.
+  std::int32_t row = 0;
+  std::int32_t cols[8];
+  double terms[8];
+  std::size_t held = 0;
+  auto put_held = [&] {
+    if (held == 0) return;
+    IER = num::SBSIJ_row_add(store, row, std::span<const std::int32_t>(cols, held),
+                             std::span<const double>(terms, held), 0, con);
+    if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
+    held = 0;
+  };
   for_each_family_term(
       b, n_effects,
       [&](std::int32_t a, std::int32_t c, double x) {
-        num::SBSIJ(store, a, c, x, 5, 0, con, IER);
-        if (IER == 701 || IER == 702) rt::stop("", rt::exit_error);
+        if (a != row) {
+          put_held();
+          row = a;
+        }
+        cols[held] = c;
+        terms[held++] = x;
+        if (held == 8) put_held();
       },
-      [&](std::int32_t a, double x) { rhs(a) = rhs(a) + x; });
+      [&](std::int32_t a, double x) {
+        put_held();
+        rhs(a) = rhs(a) + x;
+      });
+  put_held();
 }
 
 }  // namespace ro

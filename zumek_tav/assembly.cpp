@@ -54,32 +54,42 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
   }
 }
 
-// Every ordered pair of the record's equations into WW, the upper triangle into
-// equation_store, the observation into rhs and data_rhs.
+// Every ordered pair of the record's equations into WW, the observation into rhs and
+// data_rhs. The upper triangle of these terms goes to equation_store too, but only once all
+// records are in (add_data_contributions): its entries, their order within each row and their
+// sums are those of WW's upper triangle.
 void add_record_terms(run_state& s, double observation) {
   const std::int32_t n = s.n_effects;
   // The record's rows and columns are known now: the memory the calls below will read first is
   // asked for ahead, rows first, then what each row leads to, so that the fetches overlap.
   const std::span<const std::int32_t> eqs(s.equation.data(), static_cast<std::size_t>(n));
   num::sparse_prefetch_rows(s.WW, eqs);
-  num::sparse_prefetch_rows(s.equation_store, eqs);
-  for (std::int32_t i = 1; i <= n; ++i) {
-    num::sparse_prefetch_entries(s.WW, s.equation(i), eqs);
-    num::sparse_prefetch_entries(s.equation_store, s.equation(i), eqs);
-  }
+  for (std::int32_t i = 1; i <= n; ++i) num::sparse_prefetch_entries(s.WW, s.equation(i), eqs);
   for (std::int32_t i = 1; i <= n; ++i) {
     if (s.in_model(i) == 0) continue;
     const std::int32_t ei = s.equation(i);
     if (ei == 0) continue;  // an absent effect adds nothing, not even to rhs
+    // Row ei takes its terms in the order of k, up to eight at a time through one walk of the
+    // row, as the calls one by one would.
+    std::int32_t cols[8];
+    double terms[8];
+    std::size_t held = 0;
     for (std::int32_t k = 1; k <= n; ++k) {
       if (s.in_model(k) == 0) continue;
       const std::int32_t ek = s.equation(k);
       if (ek == 0) continue;
       const double t = (s.coefficient(i) / s.S2E0) * s.coefficient(k);
       s.WW.entry_value = t;
-      num::add_entry(s.WW, ei, ek, s.WW.entry_value, s.IER);
-      if (ei <= ek) num::add_entry(s.equation_store, ei, ek, t, s.IER);
+      cols[held] = ek;
+      terms[held++] = t;
+      if (held == 8) {
+        num::add_row_entries(s.WW, ei, std::span<const std::int32_t>(cols, held),
+                             std::span<const double>(terms, held), s.IER);
+        held = 0;
+      }
     }
+    num::add_row_entries(s.WW, ei, std::span<const std::int32_t>(cols, held),
+                         std::span<const double>(terms, held), s.IER);
     const double u = (observation * s.coefficient(i)) / s.S2E0;
     s.rhs(ei) += u;
     s.data_rhs(ei) += u;
@@ -157,6 +167,10 @@ void add_data_contributions(run_state& s) {
     code_record(s, first, count);
     add_record_terms(s, observation);
   }
+  // equation_store has received nothing before this step, and each of its terms would have
+  // followed the same term of WW: WW fills up first, and the copy cannot run out of room.
+  s.IER = num::sparse_add_upper(s.WW, s.equation_store, 0, con);
+  if (s.IER == 701 || s.IER == 702) rt::stop("", rt::exit_error);
 
   rt::write(con, {});
   rt::write(con, {"RECORDS IN DATA FILE:", count});

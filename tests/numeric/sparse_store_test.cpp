@@ -6,6 +6,7 @@
 #include "tests/support/timing.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -710,3 +711,100 @@ TEST(SparseStore, ManyRowsFinishFast) {
 }
 
 }  // namespace
+
+namespace {
+
+// Both stores finished: the same pointers, columns and value bits.
+void expect_same_finished_stores(const num::sparse_store& a, const num::sparse_store& b) {
+  ASSERT_EQ(as_vector(a.row_start), as_vector(b.row_start));
+  const int nnz = a.row_start(a.order + 1) - 1;
+  for (int k = 1; k <= nnz; ++k) {
+    ASSERT_EQ(a.column(k), b.column(k)) << "slot " << k;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(a.value(k)), std::bit_cast<std::uint64_t>(b.value(k)))
+        << "slot " << k;
+  }
+}
+
+}  // namespace
+
+// The upper triangle copied from a store filled with both triangles equals a store that took
+// the upper terms directly, interleaved with the others (rows in the same order, the same sums),
+// also when more terms follow the copy (rows long enough for a column table, rows that were
+// empty, a smaller source) and when the target held entries before (those rows take the sums).
+TEST(SparseStore, UpperTriangleCopyMatchesDirectFilling) {
+  std::mt19937 g(7);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const int order = std::uniform_int_distribution<int>(1, round % 5 == 0 ? 4 : 90)(g);
+    const int from_order = round % 7 == 0 ? std::uniform_int_distribution<int>(1, order)(g) : order;
+    const int NZ = 6000;
+    num::sparse_store from = make_store(from_order, NZ);
+    num::sparse_store to = make_store(order, NZ), want = make_store(order, NZ);
+    std::uniform_int_distribution<int> pos(1, from_order), pct(0, 99), any(1, order);
+    const bool before = round % 3 == 1;      // the target holds entries of its own first
+    if (before) {
+      for (int c = 0; c < 40; ++c) {
+        const int I = any(g), J = any(g);
+        ASSERT_LT(put(to, I, J, 0.5 * J), 701);
+        ASSERT_LT(put(want, I, J, 0.5 * J), 701);
+      }
+    }
+    std::map<std::pair<int, int>, std::vector<double>> terms;   // upper terms in arrival order
+    std::vector<std::pair<int, int>> first_arrival;
+    for (int c = 0; c < 2500; ++c) {
+      int I = pos(g), J = pos(g);
+      if (pct(g) < 40) I = 1 + pct(g) % (from_order < 2 ? 1 : 2);   // rows 1 and 2 grow long
+      const double v = 0.1 * pct(g) - 4.7 + 1.0 / (1 + pct(g));
+      ASSERT_LT(put(from, I, J, v), 701);
+      if (I <= J) {
+        if (!before) {
+          ASSERT_LT(put(want, I, J, v), 701);
+        }
+        if (terms[{I, J}].empty()) first_arrival.emplace_back(I, J);
+        terms[{I, J}].push_back(v);
+      }
+    }
+    if (before) {                             // the copy adds each sum as one term
+      std::vector<std::vector<std::pair<int, double>>> rows(static_cast<std::size_t>(order) + 1);
+      for (const auto& ij : first_arrival) {
+        double sum = 0.0;
+        bool started = false;
+        for (double v : terms[ij]) { sum = started ? v + sum : v; started = true; }
+        rows[static_cast<std::size_t>(ij.first)].emplace_back(ij.second, sum);
+      }
+      for (int I = 1; I <= order; ++I)
+        for (const auto& [J, sum] : rows[static_cast<std::size_t>(I)])
+          ASSERT_LT(put(want, I, J, sum), 701);
+    }
+    ASSERT_EQ(num::sparse_add_upper(from, to, -1, rt::console()) < 701, true);
+    for (int c = 0; c < 300; ++c) {           // later terms meet the rows the copy made
+      int I = any(g), J = any(g);
+      if (pct(g) < 30) I = 1;
+      if (I > J) std::swap(I, J);
+      ASSERT_EQ(put(to, I, J, 0.25 * c), put(want, I, J, 0.25 * c));
+    }
+    num::sparse_finish(to);
+    num::sparse_finish(want);
+    ASSERT_NO_FATAL_FAILURE(expect_same_finished_stores(to, want));
+  }
+}
+
+// A target that runs out of room: SBSIJ's 702 message once, status 702, and the rows copied so
+// far stay whole.
+TEST(SparseStore, UpperTriangleCopyIntoAFullStoreStops) {
+  num::sparse_store from = make_store(3, 10), to = make_store(3, 3);
+  for (const auto& [I, J] : std::vector<std::pair<int, int>>{{1, 3}, {2, 1}, {1, 1}, {2, 2}, {2, 3}, {3, 3}})
+    ASSERT_EQ(put(from, I, J, I + 0.5 * J), 0);
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  const std::int32_t ier = num::sparse_add_upper(from, to, 0, rt::console());
+  std::fflush(stdout);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ier, 702);
+  EXPECT_EQ(out, " \r\n *** FATAL ERROR ********************\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n"
+                 " ************************************\r\n \r\n");
+  num::sparse_finish(to);
+  EXPECT_EQ(as_vector(to.row_start), (std::vector<std::int32_t>{1, 3, 4, 4}));
+  EXPECT_EQ(as_vector(to.column), (std::vector<std::int32_t>{3, 1, 2}));
+  EXPECT_EQ(as_vector(to.value), (std::vector<double>{2.5, 1.5, 3.0}));
+}
