@@ -311,7 +311,8 @@ struct node_track {
   std::int32_t slot;         // its tracking slot (1..max_slots), 0: not tracked
   std::int32_t degree;       // its degree, kept current
   std::int32_t shared;       // as a node of M: S(u) of this step
-  std::int32_t spare;        // while the copies are built: the first cell of its list
+  std::int32_t spare;        // while the copies are built: the first cell of its list; for
+                             // an element: its slot in md_tracker::elem
 };
 
 // One node of an element's boundary and the cell of that node's list that holds the element
@@ -340,7 +341,12 @@ struct md_tracker {
   // ends of one entry, each in the other's list.
   std::int64_t first_pair = 0;
   rt::vec1<node_track> node;                  // node -> what is kept of it
-  rt::vec1<element_step> elem;                // element -> what this step knows of it
+  // The live elements' records sit in slots, reused once an element is absorbed, so that
+  // they stay close together; list copies name elements by slot.
+  rt::vec1<element_step> elem;                // slot -> what this step knows of its element
+  rt::vec1<std::int32_t> slot_element;        // slot -> its element
+  std::vector<std::int32_t> free_elem_slots;
+  std::int32_t elem_slots_used = 0;
   std::vector<local_element> local;           // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
@@ -395,12 +401,29 @@ struct md_tracker {
   }
 };
 
+// The record of element e.
+inline element_step& element_of(md_tracker& tr, std::int32_t e) { return tr.elem(tr.node(e).spare); }
+
+// Gives the new element e a slot: the last one freed, or a new one.
+void take_element_slot(md_tracker& tr, std::int32_t e) {
+  std::int32_t s;
+  if (!tr.free_elem_slots.empty()) {
+    s = tr.free_elem_slots.back();
+    tr.free_elem_slots.pop_back();
+  } else {
+    s = ++tr.elem_slots_used;
+  }
+  tr.elem(s) = element_step{0, 0, 0};
+  tr.slot_element(s) = e;
+  tr.node(e).spare = s;
+}
+
 // Marks (or unmarks) the elements prototyped in this step's purge by their local numbers. An
 // element that no untracked node of M met has none (only tracked nodes hold it).
 void mark_prototyped(md_tracker& tr, bool on) {
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
   for (const std::int32_t p : tr.prototyped) {
-    const element_step& es = tr.elem(p);
+    const element_step& es = element_of(tr, p);
     if ((es.seen | 1) == (seen_now | 1) && es.local >= 0)
       tr.local[static_cast<std::size_t>(es.local)].proto = on ? p : 0;
   }
@@ -423,7 +446,7 @@ inline void drop_cell(md_work& w, md_tracker& tr, std::int32_t x, std::int32_t c
 
 // Adds delta to the shared-element counts of every pair of tracked nodes in element p's boundary.
 void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
-  const std::uint64_t hubs = tr.elem(p).hubs;
+  const std::uint64_t hubs = element_of(tr, p).hubs;
   for (std::uint64_t a = hubs; a != 0; a &= a - 1) {
     const int sa = std::countr_zero(a);
     for (std::uint64_t b = a & (a - 1); b != 0; b &= b - 1) {
@@ -444,7 +467,7 @@ void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
       std::size_t at = 0;
       std::size_t kept = 0;
       for (const std::int32_t f : tr.boundary_owner) {
-        if ((tr.elem(f).seen & 1U) != 0) continue;
+        if ((element_of(tr, f).seen & 1U) != 0) continue;
         node_track& r = tr.node(f);
         const std::size_t size = static_cast<std::size_t>(r.n_elements);
         if (static_cast<std::size_t>(r.pool_at) != at)   // moves towards the front only
@@ -493,7 +516,7 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
     } else {                              // an element: take its untagged boundary nodes
       const std::int32_t blpmax = w.bucket_prev(vs);
       const boundary_entry* const eb = tr.element_boundary.data() + tr.node(vs).pool_at;
-      const bool holds_tracked = tr.elem(vs).hubs != 0;
+      const bool holds_tracked = element_of(tr, vs).hubs != 0;
       for (std::int32_t q = 0; q < blpmax; ++q) {
         if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
         const std::int32_t vb = eb[q].node;
@@ -524,8 +547,9 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
   for (const std::int32_t a : tr.absorbed) {
-    tr.elem(a).seen = seen_now + 1;
-    tr.elem(a).local = -1;
+    element_step& es = element_of(tr, a);
+    es.seen = seen_now + 1;
+    es.local = -1;
   }
   // The union is taken as bits over the places of M. For a small M each element met gets its
   // row of bits at once; for a large one, only the elements met often get rows, from overlap
@@ -637,7 +661,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       }
     }
     cc[kept] = 0;                            // e's cell: known after the purge
-    c[kept++] = e;
+    c[kept++] = tr.node(e).spare;           // (elements by their slots)
     tr.node(x).n_elements = kept;
     for (std::int32_t q = 0; q < n_kept_direct; ++q) {
       cc[kept] = kd[q].second;
@@ -817,7 +841,7 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
     const std::int32_t evi =
         tracked ? sole_element(w, vi)
                 : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
-                       ? tr.pool.data()[tr.node(vi).pool_at] : 0);
+                       ? tr.slot_element(tr.pool.data()[tr.node(vi).pool_at]) : 0);
     const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
     if (proto != 0) {                     // to the end
       tr.prototyped.push_back(proto);
@@ -845,11 +869,11 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   std::uint64_t hubs = 0;
   for (std::int32_t q = 0; q < kept; ++q)
     if (tr.is_tracked(boundary[q])) hubs |= tr.bit_of(boundary[q]);
-  tr.elem(e).hubs = hubs;
+  element_of(tr, e).hubs = hubs;
   count_pairs(tr, e, 1);
   tr.outmatch.clear();
   for (const std::int32_t p : tr.prototyped)
-    for (std::uint64_t bits = tr.elem(p).hubs; bits != 0; bits &= bits - 1) {
+    for (std::uint64_t bits = element_of(tr, p).hubs; bits != 0; bits &= bits - 1) {
       const std::int32_t h = tr.node_of[std::countr_zero(bits) + 1];
       if (tag(h) == T) tr.outmatch.emplace_back(h, p);
     }
@@ -965,6 +989,7 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.rows_as_met_words = std::max(options.rows_as_met_words, 0);
     tr.first_pair = std::int64_t{n} + 1;
     tr.elem.assign_zeros(n);
+    tr.slot_element.assign_zeros(n);
     // The copies start as the adjacency lists (nodes only), built the way md_init built the
     // lists: the k-th entry (i, j) above the diagonal took cell n + 1 + 2k in i's list and the
     // next cell in j's list, each entered at the front. A copy is a set, so its items go in the
@@ -1033,12 +1058,15 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       md_update(w, e, min_degree);
     } else {
       ++tr.step;
+      take_element_slot(tr, e);
       md_merge_fast(w, tr, e);
       count_shared(w, tr, e);
       md_purge_fast(w, tr, k, e);
       md_update_fast(w, tr, e, min_degree);
       // The absorbed elements leave the pair counts; a tracked v gives its slot back.
       for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
+      // No list copy names the absorbed elements any more: their slots are free.
+      for (const std::int32_t a : tr.absorbed) tr.free_elem_slots.push_back(tr.node(a).spare);
       if (tr.is_tracked(e)) {
         tr.free_slots.push_back(tr.node(e).slot);
         tr.node(e).slot = 0;
