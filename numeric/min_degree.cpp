@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <bit>
+#include <iterator>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -131,8 +132,9 @@ void md_merge(md_work& w, std::int32_t e, std::int32_t& tail) {
 
 // A boundary node whose purged list is empty is interior: it leaves the boundary of e (the
 // caller unlinks it) and is numbered right after e. Returns whether it was.
-inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi) {
-  if (w.list_next(vi) != 0) return false;
+inline bool number_if_interior(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t vi,
+                               bool list_empty) {
+  if (!list_empty) return false;
   ++k;
   w.bucket_next(vi) = -k;
   w.bucket_prev(e) -= 1;
@@ -148,10 +150,9 @@ inline std::int32_t sole_element(const md_work& w, std::int32_t vi) {
 
 // After the purge of boundary node vi: a node whose list is one older element evi
 // (sole_element) is that element's prototype (the caller moves it to the end of the boundary)
-// or a duplicate of its prototype; any other gets its degree computed. Then e enters the front
-// of vi's list in free_cell. Returns the element vi became the prototype of, or 0.
-std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi,
-                                std::int32_t free_cell, std::int32_t evi) {
+// or a duplicate of its prototype; any other gets its degree computed. Returns the element vi
+// became the prototype of, or 0.
+std::int32_t classify(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t evi) {
   auto& tag = w.list_node;
   std::int32_t proto = 0;
   if (evi != 0) {
@@ -166,10 +167,14 @@ std::int32_t classify_and_enter(md_work& w, std::int32_t e, std::int32_t vi,
   } else {
     w.bucket_prev(vi) = -e;               // degree to be computed
   }
+  return proto;
+}
+
+// Enters e at the front of vi's list, in free_cell.
+inline void enter_element(md_work& w, std::int32_t e, std::int32_t vi, std::int32_t free_cell) {
   w.list_node(free_cell) = e;
   w.list_next(free_cell) = w.list_next(vi);
   w.list_next(vi) = free_cell;
-  return proto;
 }
 
 // Takes each boundary node out of its bucket, drops absorbed items from its list, numbers
@@ -197,17 +202,18 @@ void md_purge(md_work& w, std::int32_t& k, std::int32_t e, std::int32_t& tail) {
         ls = s;
       }
     }
-    if (number_if_interior(w, k, e, vi)) {
+    if (number_if_interior(w, k, e, vi, w.list_next(vi) == 0)) {
       w.list_next(i) = w.list_next(li);
       li = i;
       continue;
     }
-    if (classify_and_enter(w, e, vi, free_cell, sole_element(w, vi)) != 0) {   // to the end
+    if (classify(w, e, vi, sole_element(w, vi)) != 0) {   // to the end
       w.list_next(tail) = li;
       tail = li;
       w.list_next(i) = w.list_next(li);
       li = i;
     }
+    enter_element(w, e, vi, free_cell);
   }
   w.list_next(tail) = 0;
 }
@@ -311,7 +317,7 @@ struct node_track {
   std::int32_t slot;         // its tracking slot (1..max_slots), 0: not tracked
   std::int32_t degree;       // its degree, kept current
   std::int32_t shared;       // as a node of M: S(u) of this step
-  std::int32_t spare;        // while the copies are built: the first cell of its list
+  std::int32_t spare;        // for an element: its slot in md_tracker::elem
 };
 
 // One node of an element's boundary and the cell of that node's list that holds the element
@@ -340,22 +346,27 @@ struct md_tracker {
   // ends of one entry, each in the other's list.
   std::int64_t first_pair = 0;
   rt::vec1<node_track> node;                  // node -> what is kept of it
-  rt::vec1<element_step> elem;                // element -> what this step knows of it
+  // The live elements' records sit in slots, reused once an element is absorbed, so that
+  // they stay close together; list copies name elements by slot.
+  rt::vec1<element_step> elem;                // slot -> what this step knows of its element
+  rt::vec1<std::int32_t> slot_element;        // slot -> its element
+  std::vector<std::int32_t> free_elem_slots;
+  std::int32_t elem_slots_used = 0;
   std::vector<local_element> local;           // elements met in this step, by local number
   std::vector<std::int32_t> overlap;          // places in M of bnd(w) n M, w after w
   std::vector<std::int32_t> items;            // elements, then -1, then direct neighbours in M
   std::vector<std::int32_t> items_at;         // place in M -> start of its items (untracked)
   std::vector<std::uint64_t> rows;            // bit rows over M of the large overlap lists
   std::vector<std::uint64_t> acc;             // bits over M of the reach being counted
-  // A copy of every untracked node's list as a set, in consecutive words: its elements, then
-  // its direct neighbours. The purge only ever drops items (and adds the new element, in place
-  // of at least one dropped item), so each copy stays within its first extent. Reading these
-  // instead of following the list cells saves a cache miss per item.
+  // Every untracked node's list as a copy in consecutive words: its elements (by slot) in the
+  // order they entered, then its direct neighbours in the order they entered. The list itself
+  // is the copy read backwards in each part (every item enters at the front), so the linked
+  // cells of an untracked node are left as the initial lists had them and only a tracked
+  // node's list is kept linked. The purge only ever drops items (and adds the new element, in
+  // place of at least one dropped item), so each copy stays within its first extent.
   rt::vec1<std::int32_t> pool;                // (read through data(), from word 0)
-  rt::vec1<std::int32_t> pool_cell;           // the list cell of each copied item
-  rt::vec1<std::int32_t> prev_cell;           // cell of a node's list -> the cell before it
-  std::vector<std::int32_t> drop_cells;       // cells the purge unlinks, node of M after node
-  std::vector<std::int32_t> drop_at;          // place in M -> first of its cells in drop_cells
+  rt::vec1<std::int32_t> pool_cell;           // the list cell of each copied direct neighbour
+  rt::vec1<std::int32_t> prev_cell;           // cell of a tracked node's list -> the cell before it
   std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
   // Tracked nodes: each has a slot (1..max_slots; 0: not tracked).
   rt::vec1<std::int32_t> slot_of;
@@ -395,12 +406,29 @@ struct md_tracker {
   }
 };
 
+// The record of element e.
+inline element_step& element_of(md_tracker& tr, std::int32_t e) { return tr.elem(tr.node(e).spare); }
+
+// Gives the new element e a slot: the last one freed, or a new one.
+void take_element_slot(md_tracker& tr, std::int32_t e) {
+  std::int32_t s;
+  if (!tr.free_elem_slots.empty()) {
+    s = tr.free_elem_slots.back();
+    tr.free_elem_slots.pop_back();
+  } else {
+    s = ++tr.elem_slots_used;
+  }
+  tr.elem(s) = element_step{0, 0, 0};
+  tr.slot_element(s) = e;
+  tr.node(e).spare = s;
+}
+
 // Marks (or unmarks) the elements prototyped in this step's purge by their local numbers. An
 // element that no untracked node of M met has none (only tracked nodes hold it).
 void mark_prototyped(md_tracker& tr, bool on) {
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
   for (const std::int32_t p : tr.prototyped) {
-    const element_step& es = tr.elem(p);
+    const element_step& es = element_of(tr, p);
     if ((es.seen | 1) == (seen_now | 1) && es.local >= 0)
       tr.local[static_cast<std::size_t>(es.local)].proto = on ? p : 0;
   }
@@ -423,7 +451,7 @@ inline void drop_cell(md_work& w, md_tracker& tr, std::int32_t x, std::int32_t c
 
 // Adds delta to the shared-element counts of every pair of tracked nodes in element p's boundary.
 void count_pairs(md_tracker& tr, std::int32_t p, std::int32_t delta) {
-  const std::uint64_t hubs = tr.elem(p).hubs;
+  const std::uint64_t hubs = element_of(tr, p).hubs;
   for (std::uint64_t a = hubs; a != 0; a &= a - 1) {
     const int sa = std::countr_zero(a);
     for (std::uint64_t b = a & (a - 1); b != 0; b &= b - 1) {
@@ -444,7 +472,7 @@ void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
       std::size_t at = 0;
       std::size_t kept = 0;
       for (const std::int32_t f : tr.boundary_owner) {
-        if ((tr.elem(f).seen & 1U) != 0) continue;
+        if ((element_of(tr, f).seen & 1U) != 0) continue;
         node_track& r = tr.node(f);
         const std::size_t size = static_cast<std::size_t>(r.n_elements);
         if (static_cast<std::size_t>(r.pool_at) != at)   // moves towards the front only
@@ -484,33 +512,51 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
   tr.absorbed.clear();
   std::int32_t* const boundary = tr.boundary.data();   // room for every node
   std::int32_t m = 0;
-  for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
-    const std::int32_t vs = w.list_node(s);
-    if (w.bucket_next(vs) >= 0) {         // a node
-      tag(vs) = T;
-      boundary[m++] = vs;
-      if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
-    } else {                              // an element: take its untagged boundary nodes
-      const std::int32_t blpmax = w.bucket_prev(vs);
-      const boundary_entry* const eb = tr.element_boundary.data() + tr.node(vs).pool_at;
-      const bool holds_tracked = tr.elem(vs).hubs != 0;
-      for (std::int32_t q = 0; q < blpmax; ++q) {
-        if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
-        const std::int32_t vb = eb[q].node;
-        if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, eb[q].mirror);
-        if (tag(vb) >= T) continue;
-        tag(vb) = T;
-        boundary[m++] = vb;
-      }
-      tag(vs) = T;                        // absorbed into e
-      tr.absorbed.push_back(vs);
-      tr.element_boundary_live -= static_cast<std::size_t>(blpmax);
+  // A node item of v's list, held in v's list at cell s.
+  const auto take_node = [&](std::int32_t vs, std::int32_t s) {
+    tag(vs) = T;
+    boundary[m++] = vs;
+    if (!v_tracked && tr.is_tracked(vs)) drop_cell(w, tr, vs, partner(tr, s));
+  };
+  // An element of v's list: its untagged boundary nodes join, and it is absorbed.
+  const auto take_element = [&](std::int32_t vs) {
+    const std::int32_t blpmax = w.bucket_prev(vs);
+    const boundary_entry* const eb = tr.element_boundary.data() + tr.node(vs).pool_at;
+    const bool holds_tracked = element_of(tr, vs).hubs != 0;
+    for (std::int32_t q = 0; q < blpmax; ++q) {
+      if (q + 8 < blpmax) __builtin_prefetch(&tag(eb[q + 8].node));
+      const std::int32_t vb = eb[q].node;
+      if (holds_tracked && vb != e && tr.is_tracked(vb)) drop_cell(w, tr, vb, eb[q].mirror);
+      if (tag(vb) >= T) continue;
+      tag(vb) = T;
+      boundary[m++] = vb;
     }
+    tag(vs) = T;                          // absorbed into e
+    tr.absorbed.push_back(vs);
+    tr.element_boundary_live -= static_cast<std::size_t>(blpmax);
+  };
+  if (v_tracked) {                        // its linked list
+    for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
+      const std::int32_t vs = w.list_node(s);
+      if (w.bucket_next(vs) >= 0)
+        take_node(vs, s);
+      else
+        take_element(vs);
+    }
+  } else {
+    // Its copy, in the order of its list: the list takes each new element at its front, and
+    // its direct neighbours stand behind the elements in the reverse of their order of entry,
+    // while the copy keeps both parts in their order of entry.
+    const std::int32_t* const c = tr.pool.data() + tr.node(e).pool_at;
+    const std::int32_t* const cc = tr.pool_cell.data() + tr.node(e).pool_at;
+    const std::int32_t ne = tr.node(e).n_elements;
+    for (std::int32_t q = ne - 1; q >= 0; --q) take_element(tr.slot_element(c[q]));
+    for (std::int32_t q = ne + tr.node(e).n_direct - 1; q >= ne; --q) take_node(c[q], cc[q]);
   }
   tr.m = m;
 }
 
-// S(u) for every node of M, and the list copies of the untracked ones purged as their lists
+// S(u) for every node of M, and the list copies of the untracked ones purged as the lists
 // will be. The union is taken as bits over the places of M: many elements of a sire share the
 // same few nodes of M, so a count that visits each element's overlap pays little for the
 // repeats.
@@ -524,8 +570,9 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   std::uint64_t in_m = 0;                    // slots of the tracked nodes of M
   const std::uint32_t seen_now = 2U * static_cast<std::uint32_t>(tr.step);
   for (const std::int32_t a : tr.absorbed) {
-    tr.elem(a).seen = seen_now + 1;
-    tr.elem(a).local = -1;
+    element_step& es = element_of(tr, a);
+    es.seen = seen_now + 1;
+    es.local = -1;
   }
   // The union is taken as bits over the places of M. For a small M each element met gets its
   // row of bits at once; for a large one, only the elements met often get rows, from overlap
@@ -535,13 +582,11 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   std::size_t n_items = 0;                   // items written
   std::size_t n_touched = 0;                 // elements met
   tr.items_at.assign(static_cast<std::size_t>(m) + 1, 0);
-  std::size_t n_drops = 0;                   // cells written to drop_cells
-  tr.drop_at.assign(static_cast<std::size_t>(m) + 1, 0);
   // For each untracked node of M, from its copy: its elements and its direct neighbours in M
   // (tagged by the merge; v, met as a node item, is not one), and how many nodes of M hold each
-  // element. The copy is then purged as the list will be: items tagged T or more go (absorbed
-  // elements, nodes of M, v) and e comes in. A tracked direct neighbour in M loses the node
-  // from its list through the paired cell.
+  // element. The copy is then purged as md_purge purges a list: items tagged T or more go
+  // (absorbed elements, nodes of M, v) and e comes in. A tracked direct neighbour in M loses
+  // the node from its list through the paired cell.
   // The copies of the nodes of M lie far apart: their starts and first words are fetched a
   // few nodes ahead.
   constexpr std::int32_t ahead = 8;
@@ -553,7 +598,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     if (j + ahead < m) {
       const std::int32_t xa = tr.boundary[static_cast<std::size_t>(j + ahead)];
       __builtin_prefetch(tr.pool.data() + tr.node(xa).pool_at);
-      __builtin_prefetch(tr.pool_cell.data() + tr.node(xa).pool_at, 1);
+      __builtin_prefetch(tr.pool_cell.data() + tr.node(xa).pool_at + tr.node(xa).n_elements, 1);
       __builtin_prefetch(&tr.node(xa).n_elements);
       __builtin_prefetch(&tr.node(xa).n_direct);
     }
@@ -566,7 +611,6 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     const std::int32_t x = tr.boundary[static_cast<std::size_t>(j)];
     tr.node(x).pos = j;
     tr.items_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_items);
-    tr.drop_at[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(n_drops);
     if (tr.is_tracked(x)) {
       tr.tracked_here.push_back(x);
       in_m |= tr.bit_of(x);
@@ -586,11 +630,8 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       tr.rows.resize(std::max((n_touched + ne) * words, 2 * tr.rows.size()));
     const std::size_t jw = static_cast<std::size_t>(j) / 64;
     const std::uint64_t jbit = std::uint64_t{1} << (j % 64);
-    if (tr.drop_cells.size() < n_drops + static_cast<std::size_t>(ne + nd))
-      tr.drop_cells.resize(std::max(n_drops + ne + nd, 2 * tr.drop_cells.size()));
     if (tr.kept_direct.size() < static_cast<std::size_t>(nd)) tr.kept_direct.resize(2 * static_cast<std::size_t>(nd));
     std::int32_t* const items = tr.items.data();
-    std::int32_t* const drops = tr.drop_cells.data();
     local_element* const local = tr.local.data();
     std::int32_t kept = 0;
     for (std::int32_t q = 0; q < ne; ++q) {
@@ -612,12 +653,7 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         if (rows_as_met) tr.rows[static_cast<std::size_t>(es.local) * words + jw] |= jbit;
       }
       items[n_items++] = es.local;
-      if (es.seen == seen_now) {
-        cc[kept] = cc[q];
-        c[kept++] = y;
-      } else {
-        drops[n_drops++] = cc[q];
-      }
+      if (es.seen == seen_now) c[kept++] = y;
     }
     items[n_items++] = -1;
     // The direct neighbours that stay move one place on when no element went: kept aside first.
@@ -629,15 +665,13 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
       if (tag(y) < T) {
         kd[n_kept_direct++] = {y, cc[q]};
       } else {
-        drops[n_drops++] = cc[q];
         if (y != e) {
           items[n_items++] = y;
           if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
         }
       }
     }
-    cc[kept] = 0;                            // e's cell: known after the purge
-    c[kept++] = e;
+    c[kept++] = tr.node(e).spare;           // (elements by their slots)
     tr.node(x).n_elements = kept;
     for (std::int32_t q = 0; q < n_kept_direct; ++q) {
       cc[kept] = kd[q].second;
@@ -647,7 +681,6 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
     if (kept > ne + nd) rt::internal_error("minimum-degree list copy outgrew its extent");
   }
   tr.items_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_items);
-  tr.drop_at[static_cast<std::size_t>(m)] = static_cast<std::int32_t>(n_drops);
   // Overlap lists bnd(w) n M as places in M; the long ones also as rows of bits. (With rows
   // written as met, every element has its row already.)
   if (rows_as_met) {
@@ -751,9 +784,10 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
   }
 }
 
-// md_purge; an untracked node's list loses the cells its copy marked, a tracked node's list
+// md_purge; an untracked node's list (its copy) is purged already, a tracked node's linked list
 // has already lost its absorbed elements, v and its untracked neighbours in M, and now loses
-// its tracked neighbours in M. Each dropped cell is unlinked through the cell before it.
+// its tracked neighbours in M (each cell unlinked through the cell before it) and takes e in a
+// cell it lost.
 void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) {
   auto& tag = w.list_node;
   const std::int32_t T = tag(e);
@@ -766,13 +800,11 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   // The nodes' bucket links, list heads and records, and the cells to be unlinked, lie far
   // apart: they are fetched a few nodes and cells ahead.
   constexpr std::int32_t ahead = 4;
-  const std::int32_t n_drops = tr.drop_at[static_cast<std::size_t>(tr.m)];
   for (std::int32_t idx = 0; idx < tr.m; ++idx) {
     if (idx + ahead < tr.m) {
       const std::int32_t va = boundary[idx + ahead];
       __builtin_prefetch(&w.bucket_prev(va), 1);
       __builtin_prefetch(&w.bucket_next(va), 1);
-      __builtin_prefetch(&w.list_next(va), 1);
       __builtin_prefetch(&tr.node(va), 1);
     }
     const std::int32_t vi = boundary[idx];
@@ -793,45 +825,33 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
       }
       if (tr.free_step(vi) == tr.step) free_cell = tr.free_of(vi);
     } else {
-      // Which dropped cell takes e does not matter: only the order of the links is ever read.
-      const std::size_t j = static_cast<std::size_t>(tr.node(vi).pos);
-      for (std::int32_t q = tr.drop_at[j]; q < tr.drop_at[j + 1]; ++q) {
-        if (q + 2 * ahead < n_drops) {
-          const std::int32_t ca = tr.drop_cells[static_cast<std::size_t>(q + 2 * ahead)];
-          __builtin_prefetch(&w.list_next(ca), 1);
-          __builtin_prefetch(&tr.prev_cell(ca), 1);
-        }
-        const std::int32_t c = tr.drop_cells[static_cast<std::size_t>(q)];
-        const std::int32_t p = tr.prev_cell(c);
-        const std::int32_t nc = w.list_next(c);
-        w.list_next(p) = nc;
-        if (nc != 0) tr.prev_cell(nc) = p;
-        free_cell = c;
-      }
       len = tr.node(vi).n_elements - 1 + tr.node(vi).n_direct;
     }
-    if (number_if_interior(w, k, e, vi)) continue;
-    if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
-    // An untracked node's copy tells whether its list is one element: its element part holds
-    // that element and e (entered at the end of the element part already).
+    // An untracked node's copy is its list (purged, with e entered at the end of the element
+    // part already): it tells whether the list is empty or one element.
+    const bool list_empty = tracked ? w.list_next(vi) == 0
+                                    : tr.node(vi).n_elements == 1 && tr.node(vi).n_direct == 0;
+    if (number_if_interior(w, k, e, vi, list_empty)) continue;
     const std::int32_t evi =
         tracked ? sole_element(w, vi)
                 : (tr.node(vi).n_elements == 2 && tr.node(vi).n_direct == 0
-                       ? tr.pool.data()[tr.node(vi).pool_at] : 0);
-    const std::int32_t proto = classify_and_enter(w, e, vi, free_cell, evi);
+                       ? tr.slot_element(tr.pool.data()[tr.node(vi).pool_at]) : 0);
+    const std::int32_t proto = classify(w, e, vi, evi);
+    if (tracked) {                        // e enters its linked list
+      if (free_cell == 0) rt::internal_error("minimum-degree purge found no cell to reuse");
+      enter_element(w, e, vi, free_cell);
+      const std::int32_t nc = w.list_next(free_cell);
+      tr.prev_cell(free_cell) = vi;
+      if (nc != 0) tr.prev_cell(nc) = free_cell;
+    } else if (len + 1 >= tr.track_from) {
+      tr.adopt.push_back(vi);
+    }
     if (proto != 0) {                     // to the end
       tr.prototyped.push_back(proto);
       tr.proto_nodes.emplace_back(vi, free_cell);
     } else {
       boundary[kept] = vi;
       boundary_mirror[kept++] = free_cell;
-    }
-    const std::int32_t nc = w.list_next(free_cell);
-    tr.prev_cell(free_cell) = vi;
-    if (nc != 0) tr.prev_cell(nc) = free_cell;
-    if (!tracked) {
-      tr.pool_cell.data()[tr.node(vi).pool_at + tr.node(vi).n_elements - 1] = free_cell;
-      if (len + 1 >= tr.track_from) tr.adopt.push_back(vi);
     }
   }
   for (const auto& [vi, cell] : tr.proto_nodes) {
@@ -845,11 +865,11 @@ void md_purge_fast(md_work& w, md_tracker& tr, std::int32_t& k, std::int32_t e) 
   std::uint64_t hubs = 0;
   for (std::int32_t q = 0; q < kept; ++q)
     if (tr.is_tracked(boundary[q])) hubs |= tr.bit_of(boundary[q]);
-  tr.elem(e).hubs = hubs;
+  element_of(tr, e).hubs = hubs;
   count_pairs(tr, e, 1);
   tr.outmatch.clear();
   for (const std::int32_t p : tr.prototyped)
-    for (std::uint64_t bits = tr.elem(p).hubs; bits != 0; bits &= bits - 1) {
+    for (std::uint64_t bits = element_of(tr, p).hubs; bits != 0; bits &= bits - 1) {
       const std::int32_t h = tr.node_of[std::countr_zero(bits) + 1];
       if (tag(h) == T) tr.outmatch.emplace_back(h, p);
     }
@@ -918,8 +938,46 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
 
 // Starts tracking u (after the step that found its list long), if a slot is free: its elements
 // learn that their boundaries hold it, and tracked direct neighbours exchange their cells.
-void adopt(md_tracker& tr, std::int32_t u) {
+// Links u's list again from its copy, for tracking: an untracked node's list cells are left as
+// the initial lists had them, so its chain still holds every cell it was given, and the cells
+// no longer holding a direct neighbour (at least as many as its elements: a list never
+// outgrows its first length) take its elements. Each element learns the cell that holds it.
+void relink_list(md_work& w, md_tracker& tr, std::int32_t u) {
+  const std::int32_t* const c = tr.pool.data() + tr.node(u).pool_at;
+  const std::int32_t* const cc = tr.pool_cell.data() + tr.node(u).pool_at;
+  const std::int32_t ne = tr.node(u).n_elements;
+  const std::int32_t nd = tr.node(u).n_direct;
+  std::vector<std::int32_t> all;
+  for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) all.push_back(s);
+  std::vector<std::int32_t> live(cc + ne, cc + ne + nd);
+  std::sort(all.begin(), all.end());
+  std::sort(live.begin(), live.end());
+  std::vector<std::int32_t> spare;
+  std::set_difference(all.begin(), all.end(), live.begin(), live.end(), std::back_inserter(spare));
+  if (static_cast<std::int64_t>(spare.size()) < ne)
+    rt::internal_error("minimum-degree list outgrew its first cells");
+  std::int32_t prev = u;
+  const auto link = [&](std::int32_t cell) {
+    w.list_next(prev) = cell;
+    tr.prev_cell(cell) = prev;
+    prev = cell;
+  };
+  for (std::int32_t q = ne - 1; q >= 0; --q) {   // newest element first, as in the list
+    const std::int32_t f = tr.slot_element(c[q]);
+    const std::int32_t cell = spare[static_cast<std::size_t>(ne - 1 - q)];
+    w.list_node(cell) = f;
+    link(cell);
+    boundary_entry* const eb = tr.element_boundary.data() + tr.node(f).pool_at;
+    for (std::int32_t b = 0; b < tr.node(f).n_elements; ++b)
+      if (eb[b].node == u) eb[b].mirror = cell;
+  }
+  for (std::int32_t q = ne + nd - 1; q >= ne; --q) link(cc[q]);
+  w.list_next(prev) = 0;
+}
+
+void adopt(md_work& w, md_tracker& tr, std::int32_t u) {
   if (tr.free_slots.empty()) return;
+  relink_list(w, tr, u);
   const std::int32_t s = tr.free_slots.back();
   tr.free_slots.pop_back();
   tr.node(u).slot = s;
@@ -965,10 +1023,10 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     tr.rows_as_met_words = std::max(options.rows_as_met_words, 0);
     tr.first_pair = std::int64_t{n} + 1;
     tr.elem.assign_zeros(n);
+    tr.slot_element.assign_zeros(n);
     // The copies start as the adjacency lists (nodes only), built the way md_init built the
     // lists: the k-th entry (i, j) above the diagonal took cell n + 1 + 2k in i's list and the
-    // next cell in j's list, each entered at the front. A copy is a set, so its items go in the
-    // order met; the cell before each cell is the one entered after it (spare: the first cell).
+    // next cell in j's list, each entered at the front; a copy keeps the order of entry.
     std::int64_t cells = 0;
     for (std::int32_t i = 1; i <= n; ++i) {
       tr.node(i).pool_at = static_cast<std::int32_t>(cells);
@@ -976,16 +1034,13 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
     }
     tr.pool.resize_for_overwrite(cells);   // every word is written below
     tr.pool_cell.resize_for_overwrite(cells);
-    tr.prev_cell.assign_zeros(n + cells);  // the cells in use: heads and adjacency items
+    tr.prev_cell.assign_zeros(n + cells);  // the cells in use (written when a node is tracked)
     const auto enter = [&tr](std::int32_t x, std::int32_t y, std::int32_t cell) {
       node_track& r = tr.node(x);
       const auto at = static_cast<std::size_t>(r.pool_at + r.n_direct);
       tr.pool.data()[at] = y;
       tr.pool_cell.data()[at] = cell;
       r.n_direct += 1;
-      tr.prev_cell(cell) = x;
-      if (r.spare != 0) tr.prev_cell(r.spare) = cell;
-      r.spare = cell;
     };
     std::int32_t cell = n + 1;
     for (std::int32_t i = 1; i <= n; ++i) {
@@ -997,7 +1052,6 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
         cell += 2;
       }
     }
-    for (std::int32_t i = 1; i <= n; ++i) tr.node(i).spare = 0;
     tr.shared_elements.assign(static_cast<std::size_t>(max_slots) * max_slots, 0);
     for (std::int32_t s = max_slots; s >= 1; --s) tr.free_slots.push_back(s);
     tr.hub_direct.resize(static_cast<std::size_t>(n) + 1);
@@ -1033,18 +1087,21 @@ void min_degree_order(md_work& w, const rt::vec1<std::int32_t>& row_start,
       md_update(w, e, min_degree);
     } else {
       ++tr.step;
+      take_element_slot(tr, e);
       md_merge_fast(w, tr, e);
       count_shared(w, tr, e);
       md_purge_fast(w, tr, k, e);
       md_update_fast(w, tr, e, min_degree);
       // The absorbed elements leave the pair counts; a tracked v gives its slot back.
       for (const std::int32_t a : tr.absorbed) count_pairs(tr, a, -1);
+      // No list copy names the absorbed elements any more: their slots are free.
+      for (const std::int32_t a : tr.absorbed) tr.free_elem_slots.push_back(tr.node(a).spare);
       if (tr.is_tracked(e)) {
         tr.free_slots.push_back(tr.node(e).slot);
         tr.node(e).slot = 0;
         tr.hub_direct[static_cast<std::size_t>(e)] = {};
       }
-      for (const std::int32_t u : tr.adopt) adopt(tr, u);
+      for (const std::int32_t u : tr.adopt) adopt(w, tr, u);
     }
   }
   for (std::int32_t i = 1; i <= n; ++i) {
