@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <algorithm>
 #include <bit>
-#include <iterator>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -43,7 +42,8 @@ inline void bucket_remove(md_work& w, std::int32_t u) {
 
 // Builds the adjacency lists from the strict upper triangle, counts initial degrees and
 // fills the buckets. Returns false with FLAG set when the lists overflow or a row repeats a
-// column.
+// column. With `degree` (the counted update) only the degrees are kept: that update keeps
+// the lists as copies of its own and links cells only for the nodes it tracks.
 bool md_init(md_work& w, const rt::vec1<std::int32_t>& row_start,
              const rt::vec1<std::int32_t>& column, std::int64_t& FLAG,
              rt::vec1<std::int32_t>* degree) {
@@ -75,14 +75,15 @@ bool md_init(md_work& w, const rt::vec1<std::int32_t>& row_start,
                  rt::exit_error);
       const auto c = static_cast<std::int32_t>(f);
       tag(i) += 1;
+      tag(j) += 1;
+      f += 2;
+      if (degree != nullptr) continue;
       w.list_node(c) = j;
       w.list_next(c) = w.list_next(i);
       w.list_next(i) = c;
-      tag(j) += 1;
       w.list_node(c + 1) = i;
       w.list_next(c + 1) = w.list_next(j);
       w.list_next(j) = c + 1;
-      f += 2;
     }
   }
   for (std::int32_t i = 1; i <= n; ++i) w.bucket_head(i) = 0;
@@ -365,7 +366,9 @@ struct md_tracker {
   // node's list is kept linked. The purge only ever drops items (and adds the new element, in
   // place of at least one dropped item), so each copy stays within its first extent.
   rt::vec1<std::int32_t> pool;                // (read through data(), from word 0)
-  rt::vec1<std::int32_t> pool_cell;           // the list cell of each copied direct neighbour
+  // The cell of each copied direct neighbour; the element part holds spare cells of the
+  // node's first list, one per element, which its elements take if it is tracked.
+  rt::vec1<std::int32_t> pool_cell;
   rt::vec1<std::int32_t> prev_cell;           // cell of a tracked node's list -> the cell before it
   std::vector<std::pair<std::int32_t, std::int32_t>> kept_direct;
   // Tracked nodes: each has a slot (1..max_slots; 0: not tracked).
@@ -653,23 +656,32 @@ void count_shared(md_work& w, md_tracker& tr, std::int32_t e) {
         if (rows_as_met) tr.rows[static_cast<std::size_t>(es.local) * words + jw] |= jbit;
       }
       items[n_items++] = es.local;
-      if (es.seen == seen_now) c[kept++] = y;
+      if (es.seen == seen_now) c[kept++] = y;   // (its cell stays a spare one)
     }
     items[n_items++] = -1;
     // The direct neighbours that stay move one place on when no element went: kept aside first.
     std::pair<std::int32_t, std::int32_t>* const kd = tr.kept_direct.data();
     std::int32_t n_kept_direct = 0;
+    std::int32_t dropped_cell = 0;
     for (std::int32_t q = ne; q < ne + nd; ++q) {
       if (q + 8 < ne + nd) __builtin_prefetch(&tag(c[q + 8]));
       const std::int32_t y = c[q];
       if (tag(y) < T) {
         kd[n_kept_direct++] = {y, cc[q]};
       } else {
+        dropped_cell = cc[q];
         if (y != e) {
           items[n_items++] = y;
           if (tr.is_tracked(y)) drop_cell(w, tr, y, partner(tr, cc[q]));
         }
       }
+    }
+    // The element part's cells are spare cells of x's first list (not holding a direct
+    // neighbour), one per element, for when x is tracked; with no element gone, a dropped
+    // direct neighbour gives its cell to e.
+    if (kept == ne) {
+      if (dropped_cell == 0) rt::internal_error("minimum-degree copy lost no item in a step");
+      cc[kept] = dropped_cell;
     }
     c[kept++] = tr.node(e).spare;           // (elements by their slots)
     tr.node(x).n_elements = kept;
@@ -938,24 +950,14 @@ void md_update_fast(md_work& w, md_tracker& tr, std::int32_t e, std::int32_t& mi
 
 // Starts tracking u (after the step that found its list long), if a slot is free: its elements
 // learn that their boundaries hold it, and tracked direct neighbours exchange their cells.
-// Links u's list again from its copy, for tracking: an untracked node's list cells are left as
-// the initial lists had them, so its chain still holds every cell it was given, and the cells
-// no longer holding a direct neighbour (at least as many as its elements: a list never
-// outgrows its first length) take its elements. Each element learns the cell that holds it.
+// Links u's list from its copy, for tracking: its direct neighbours in the cells they were
+// given at the start, its elements in the spare cells its copy keeps for them. Each element
+// learns the cell that holds it.
 void relink_list(md_work& w, md_tracker& tr, std::int32_t u) {
   const std::int32_t* const c = tr.pool.data() + tr.node(u).pool_at;
   const std::int32_t* const cc = tr.pool_cell.data() + tr.node(u).pool_at;
   const std::int32_t ne = tr.node(u).n_elements;
   const std::int32_t nd = tr.node(u).n_direct;
-  std::vector<std::int32_t> all;
-  for (std::int32_t s = w.list_next(u); s != 0; s = w.list_next(s)) all.push_back(s);
-  std::vector<std::int32_t> live(cc + ne, cc + ne + nd);
-  std::sort(all.begin(), all.end());
-  std::sort(live.begin(), live.end());
-  std::vector<std::int32_t> spare;
-  std::set_difference(all.begin(), all.end(), live.begin(), live.end(), std::back_inserter(spare));
-  if (static_cast<std::int64_t>(spare.size()) < ne)
-    rt::internal_error("minimum-degree list outgrew its first cells");
   std::int32_t prev = u;
   const auto link = [&](std::int32_t cell) {
     w.list_next(prev) = cell;
@@ -964,14 +966,17 @@ void relink_list(md_work& w, md_tracker& tr, std::int32_t u) {
   };
   for (std::int32_t q = ne - 1; q >= 0; --q) {   // newest element first, as in the list
     const std::int32_t f = tr.slot_element(c[q]);
-    const std::int32_t cell = spare[static_cast<std::size_t>(ne - 1 - q)];
+    const std::int32_t cell = cc[q];
     w.list_node(cell) = f;
     link(cell);
     boundary_entry* const eb = tr.element_boundary.data() + tr.node(f).pool_at;
     for (std::int32_t b = 0; b < tr.node(f).n_elements; ++b)
       if (eb[b].node == u) eb[b].mirror = cell;
   }
-  for (std::int32_t q = ne + nd - 1; q >= ne; --q) link(cc[q]);
+  for (std::int32_t q = ne + nd - 1; q >= ne; --q) {
+    w.list_node(cc[q]) = c[q];
+    link(cc[q]);
+  }
   w.list_next(prev) = 0;
 }
 

@@ -41,12 +41,14 @@ struct md_work {
 // with progeny in many herds, these walks are long and repeat at almost every step. The default
 // path counts degrees instead: a node's degree changes by |bnd(e)| - 1 - |M n reach| when it
 // lies in the merged boundary M of a new element, and that overlap is gathered per step from
-// compact copies of the lists of the nodes of M. Nodes whose list reaches track_from cells (at
-// most 64 at a time) are tracked: their long lists are never read; the items they lose are
-// found from the other side, and their overlaps from the other nodes of M and from counts of
-// the elements each pair of tracked nodes shares. The order found is the same cell for cell as
-// with the plain walks (literal = true), which is kept as the reference; a build with
-// ZUMEK_LITERAL_ORDERING makes ODRV use the plain walks.
+// compact copies of the lists of the nodes of M; the copies are the lists (their order is
+// known), and element boundaries, fixed once made, are stored as runs. Nodes whose list
+// reaches track_from cells (at most 64 at a time) are tracked: their lists are linked cells
+// that are never read while they live; the items they lose are found from the other side,
+// and their overlaps from the other nodes of M and from counts of the elements each pair of
+// tracked nodes shares. The order found is the same as with the plain walks (literal = true),
+// which is kept as the reference; a build with ZUMEK_LITERAL_ORDERING makes ODRV use the
+// plain walks.
 struct md_options {
   bool literal = false;               // plain walks for every node
   // A tracked node costs a few bit operations per element holding it and per other tracked node
