@@ -10,29 +10,21 @@
 
 namespace num {
 
-template <class T>
+// With Stride 2: every other cell from p on, two arrays of equal length stored as pairs, so
+// that the two entries of one index share a cache line.
+template <class T, std::int64_t Stride = 1>
 struct slice {
   T* p = nullptr;
   std::int64_t n = 0;   // cells 1..n
 
   T& operator()(std::int64_t i) const {
     RT_CHECK_INDEX("work slice", i, n);
-    return p[i - 1];
+    return p[Stride * (i - 1)];
   }
 };
 
-// Every other cell of a work array, from p on: two arrays of equal length stored as pairs,
-// so that the two entries of one index share a cache line.
 template <class T>
-struct paired_slice {
-  T* p = nullptr;
-  std::int64_t n = 0;   // pairs 1..n
-
-  T& operator()(std::int64_t i) const {
-    RT_CHECK_INDEX("work slice", i, n);
-    return p[2 * (i - 1)];
-  }
-};
+using paired_slice = slice<T, 2>;
 
 // Cells first .. first+count-1 of v as a slice whose cell 1 is v(first).
 template <class T>
