@@ -316,7 +316,7 @@ struct node_track {
   std::int32_t n_direct;     // direct neighbours in its copy
   std::int32_t pos;          // as a node of M: its place in M (0-based)
   std::int32_t slot;         // its tracking slot (1..max_slots), 0: not tracked
-  std::int32_t degree;       // its degree, kept current
+  std::int32_t degree;       // its degree, kept current; for an absorbed element: -1
   std::int32_t shared;       // as a node of M: S(u) of this step
   std::int32_t spare;        // for an element: its slot in md_tracker::elem
 };
@@ -471,11 +471,11 @@ void store_boundary(md_tracker& tr, std::int32_t e, std::int32_t k) {
   const auto need = static_cast<std::size_t>(k);
   if (tr.element_boundary_used + need > store.size()) {
     if (2 * (tr.element_boundary_live + need) <= store.size()) {
-      // Squeeze out the boundaries of absorbed elements (an odd step mark), in order.
+      // Squeeze out the boundaries of absorbed elements, in order.
       std::size_t at = 0;
       std::size_t kept = 0;
       for (const std::int32_t f : tr.boundary_owner) {
-        if ((element_of(tr, f).seen & 1U) != 0) continue;
+        if (tr.node(f).degree < 0) continue;   // absorbed (its slot may serve another now)
         node_track& r = tr.node(f);
         const std::size_t size = static_cast<std::size_t>(r.n_elements);
         if (static_cast<std::size_t>(r.pool_at) != at)   // moves towards the front only
@@ -537,6 +537,7 @@ void md_merge_fast(md_work& w, md_tracker& tr, std::int32_t e) {
     tag(vs) = T;                          // absorbed into e
     tr.absorbed.push_back(vs);
     tr.element_boundary_live -= static_cast<std::size_t>(blpmax);
+    tr.node(vs).degree = -1;
   };
   if (v_tracked) {                        // its linked list
     for (std::int32_t s = w.list_next(e); s != 0; s = w.list_next(s)) {
