@@ -462,21 +462,51 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   if (copy) {
     std::int32_t* const to_column = new_column.data() - 1;  // slot k at to_column[k]
     double* const to_value = new_value.data() - 1;
-    for (std::int32_t i = 1; i <= order; ++i) {
-      if (i + ahead <= order && heads[i + ahead - 1] > 0) {
-        const std::int32_t h = heads[i + ahead - 1] - 1;
-        __builtin_prefetch(links + h, 1);
-        __builtin_prefetch(columns + h);
-        __builtin_prefetch(values + h);
+    // Each step of a chain waits for the link before it. The rows are therefore walked
+    // `lanes` at a time, one step of each chain in turn, so that as many fetches are under way
+    // at once; each lane notes up to lane_cells slots. The rows are then written out in row
+    // order, and a chain longer than its lane goes on alone from where the lane stopped.
+    constexpr int lanes = 8;
+    constexpr int lane_cells = 64;
+    std::int32_t cell[lanes][lane_cells];
+    std::int32_t count[lanes];
+    std::int32_t rest[lanes];
+    for (std::int32_t i0 = 1; i0 <= order; i0 += lanes) {
+      const int m = order - i0 + 1 < lanes ? order - i0 + 1 : lanes;
+      for (int l = 0; l < m; ++l) {
+        rest[l] = heads[i0 + l - 1];
+        count[l] = 0;
+        const std::int32_t i = i0 + l + 2 * lanes;   // the heads of rows two groups on
+        if (i <= order && heads[i - 1] > 0) rt::prefetch_write(links + (heads[i - 1] - 1));
       }
-      std::int32_t c = s.row_start(i);
-      s.row_start(i) = next_slot;
-      while (c > 0) {
-        const std::int32_t next = links[c - 1];
-        to_column[next_slot] = columns[c - 1];
-        to_value[next_slot] = values[c - 1];
-        links[c - 1] = next_slot++;           // link now holds the entry's final slot
-        c = next;
+      for (bool going = true; going;) {
+        going = false;
+        for (int l = 0; l < m; ++l) {
+          const std::int32_t c = rest[l];
+          if (c > 0 && count[l] < lane_cells) {
+            cell[l][count[l]++] = c;
+            rest[l] = links[c - 1];
+            rt::prefetch_read(columns + (c - 1));
+            rt::prefetch_read(values + (c - 1));
+            going = true;
+          }
+        }
+      }
+      for (int l = 0; l < m; ++l) {
+        s.row_start(i0 + l) = next_slot;
+        for (int j = 0; j < count[l]; ++j) {
+          const std::int32_t c = cell[l][j];
+          to_column[next_slot] = columns[c - 1];
+          to_value[next_slot] = values[c - 1];
+          links[c - 1] = next_slot++;         // link now holds the entry's final slot
+        }
+        for (std::int32_t c = rest[l]; c > 0;) {
+          const std::int32_t next = links[c - 1];
+          to_column[next_slot] = columns[c - 1];
+          to_value[next_slot] = values[c - 1];
+          links[c - 1] = next_slot++;
+          c = next;
+        }
       }
     }
   } else {
