@@ -418,10 +418,13 @@ std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int me
 }
 
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
-// chain order. First every chain is walked once in row order and each entry's final slot is
-// written over its link (the row pointers fall out of the same walk); then the entries are
-// moved to their final slots by following the cycles of that permutation, swapping slot by
-// slot, so nothing beyond the store itself is needed and every entry moves at most once.
+// chain order. Every chain is walked once in row order and each entry's final slot is written
+// over its link (the row pointers fall out of the same walk). When the memory is there, the
+// walk copies each entry into fresh arrays at its final slot as it goes: the copies are loads
+// beside the chain, which the walk does not wait on, and their tails stay zero. Otherwise the
+// entries are moved afterwards in the store itself by following the cycles of that
+// permutation, swapping slot by slot, so that every entry moves at most once; each move waits
+// on the one before it, which is why the copy is preferred. Both give the same store.
 void sparse_finish(sparse_store& s) { sparse_finish(s, std::span<std::int32_t>()); }
 
 void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
@@ -435,6 +438,17 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   const std::int32_t NZ = s.NZ;
   const std::int32_t F0 = s.row_start(std::int64_t{order} + 1);
 
+  const std::int64_t copy_bytes =
+      static_cast<std::int64_t>(NZ > 0 ? NZ : 0) * (sizeof(std::int32_t) + sizeof(double));
+  const bool copy = NZ > 0 && s.column.size() == NZ && s.value.size() == NZ &&
+                    rt::memory_limit() - rt::memory_held() >= copy_bytes;
+  rt::vec1<std::int32_t> new_column;
+  rt::vec1<double> new_value;
+  if (copy) {
+    new_column.assign_zeros(NZ);
+    new_value.assign_zeros(NZ);
+  }
+
   // The walks and the moves below go from slot to slot at random; each asks ahead for the
   // memory of a step a little further on (a row's head, an entry's destination), which it
   // knows without waiting, so that several fetches are under way at once.
@@ -445,15 +459,67 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   double* const values = s.value.data();
 
   std::int32_t next_slot = 1;
-  for (std::int32_t i = 1; i <= order; ++i) {
-    if (i + ahead <= order && heads[i + ahead - 1] > 0)
-      __builtin_prefetch(links + (heads[i + ahead - 1] - 1), 1);
-    std::int32_t c = s.row_start(i);
-    s.row_start(i) = next_slot;
-    while (c > 0) {
-      const std::int32_t next = s.link(c);
-      s.link(c) = next_slot++;                // link now holds the entry's final slot
-      c = next;
+  if (copy) {
+    std::int32_t* const to_column = new_column.data() - 1;  // slot k at to_column[k]
+    double* const to_value = new_value.data() - 1;
+    // Each step of a chain waits for the link before it. The rows are therefore walked
+    // `lanes` at a time, one step of each chain in turn, so that as many fetches are under way
+    // at once; each lane notes up to lane_cells slots. The rows are then written out in row
+    // order, and a chain longer than its lane goes on alone from where the lane stopped.
+    constexpr int lanes = 8;
+    constexpr int lane_cells = 64;
+    std::int32_t cell[lanes][lane_cells];
+    std::int32_t count[lanes];
+    std::int32_t rest[lanes];
+    for (std::int32_t i0 = 1; i0 <= order; i0 += lanes) {
+      const int m = order - i0 + 1 < lanes ? order - i0 + 1 : lanes;
+      for (int l = 0; l < m; ++l) {
+        rest[l] = heads[i0 + l - 1];
+        count[l] = 0;
+        const std::int32_t i = i0 + l + 2 * lanes;   // the heads of rows two groups on
+        if (i <= order && heads[i - 1] > 0) rt::prefetch_write(links + (heads[i - 1] - 1));
+      }
+      for (bool going = true; going;) {
+        going = false;
+        for (int l = 0; l < m; ++l) {
+          const std::int32_t c = rest[l];
+          if (c > 0 && count[l] < lane_cells) {
+            cell[l][count[l]++] = c;
+            rest[l] = links[c - 1];
+            rt::prefetch_read(columns + (c - 1));
+            rt::prefetch_read(values + (c - 1));
+            going = true;
+          }
+        }
+      }
+      for (int l = 0; l < m; ++l) {
+        s.row_start(i0 + l) = next_slot;
+        for (int j = 0; j < count[l]; ++j) {
+          const std::int32_t c = cell[l][j];
+          to_column[next_slot] = columns[c - 1];
+          to_value[next_slot] = values[c - 1];
+          links[c - 1] = next_slot++;         // link now holds the entry's final slot
+        }
+        for (std::int32_t c = rest[l]; c > 0;) {
+          const std::int32_t next = links[c - 1];
+          to_column[next_slot] = columns[c - 1];
+          to_value[next_slot] = values[c - 1];
+          links[c - 1] = next_slot++;
+          c = next;
+        }
+      }
+    }
+  } else {
+    for (std::int32_t i = 1; i <= order; ++i) {
+      if (i + ahead <= order && heads[i + ahead - 1] > 0)
+        __builtin_prefetch(links + (heads[i + ahead - 1] - 1), 1);
+      std::int32_t c = s.row_start(i);
+      s.row_start(i) = next_slot;
+      while (c > 0) {
+        const std::int32_t next = s.link(c);
+        s.link(c) = next_slot++;                // link now holds the entry's final slot
+        c = next;
+      }
     }
   }
   s.row_start(std::int64_t{order} + 1) = next_slot;
@@ -463,6 +529,17 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
     const std::int32_t a = k < 0 ? -k : k;
     if (a <= F0 || a > NZ) rt::internal_error("slot outside the entries of the store");
     k = k < 0 ? -s.link(a) : s.link(a);
+  }
+
+  if (copy) {
+    std::swap(s.column, new_column);
+    std::swap(s.value, new_value);
+    new_column.release();
+    new_value.release();
+    // Links of the compressed rows mean nothing now: all zero, from fresh zero storage.
+    s.link.release();
+    s.link.assign_zeros(NZ);
+    return;
   }
 
   // Links: > 0 an entry still to move (its final slot), 0 a free slot, -1 a placed entry.

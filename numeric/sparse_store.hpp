@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/array.hpp"
+#include "runtime/prefetch.hpp"
 #include "runtime/text_io.hpp"
 
 namespace num {
@@ -104,9 +105,24 @@ std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int me
 void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows);
 void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
 
-// Turns a store in linked form into row-compressed form in place: rows in row order, each in
-// the order its columns first arrived; slots above the entries and the links of all slots end
-// as 0. Linear in the number of entries; allocates nothing and releases SBSIJ's index.
+// Hint for a sweep over a finished store that reads x(base + column) along each row, one row
+// after another: asks for the elements of x that row I will read (x 1-based with n elements;
+// rows outside the store and elements beyond n are skipped). Called some rows ahead of the
+// row's turn, the scattered loads overlap the work on the rows before it. Nothing is changed.
+inline void sparse_prefetch_row_targets(const sparse_store& s, std::int32_t I, std::int32_t base,
+                                        const double* x, std::int64_t n) {
+  if (I < 1 || I > s.order) return;
+  const std::int32_t* col = s.column.data() - 1;
+  for (std::int32_t k = s.row_start(I); k < s.row_start(I + 1); ++k) {
+    const std::int64_t c = static_cast<std::int64_t>(base) + col[k];
+    if (c >= 1 && c <= n) rt::prefetch_read(x + (c - 1));
+  }
+}
+
+// Turns a store in linked form into row-compressed form: rows in row order, each in the order
+// its columns first arrived; slots above the entries and the links of all slots end as 0.
+// Linear in the number of entries; releases SBSIJ's index. The entries go to fresh arrays of
+// the same length when the memory for them is there, else they are moved within the store.
 void sparse_finish(sparse_store& s);
 
 // The same, and each element of slots, a slot k of an entry in linked form (or -k), becomes
