@@ -58,8 +58,11 @@ void build_block_bookkeeping(run_state& s) {
 
 // How many equations ahead the sweep asks for the sample values a row will read: the pedigree
 // and data terms scatter over the whole sample, which at a large size no longer sits in cache
-// (a quarter off the round at a million pedigree members).
+// (a quarter off the round at a million pedigree members). A sample that fits in cache gains
+// nothing from it and pays for the extra pass over each row, so the sweep fetches ahead only
+// from sweep_prefetch_min_equations equations (8 MiB of sample) up.
 constexpr std::int32_t sweep_prefetch_rows = 16;
+constexpr std::int32_t sweep_prefetch_min_equations = 1 << 20;
 
 void sweep_location_effects(run_state& s) {
   round_work& w = s.round;
@@ -68,6 +71,7 @@ void sweep_location_effects(run_state& s) {
   const num::sparse_store& GMAT = s.GMAT;
   rt::vec1<double>& sample = s.sample;
   rt::text_out& con = rt::console();
+  const bool fetch_ahead = s.n_equations >= sweep_prefetch_min_equations;
 
   // Family walk of the family-correlated effect: current family, records left in it, position
   // of the record in it, the family's first equation. It carries over from level to level.
@@ -92,13 +96,16 @@ void sweep_location_effects(run_state& s) {
 
     for (std::int32_t l = 1; l <= levels; ++l) {
       const std::int32_t i = offset + l;
-      num::sparse_prefetch_row_targets(WW, i + sweep_prefetch_rows, 0, sample.data(),
-                                       sample.size());
-      if (typo == 2 && b != 0)
-        for (std::int32_t c = 1; c <= s.CORR(b); ++c)
-          num::sparse_prefetch_row_targets(GMAT, i - w.block_offset(e, 1, 1) + sweep_prefetch_rows,
-                                           w.block_offset(e, c, 2), sample.data(),
-                                           sample.size());
+      if (fetch_ahead) {
+        num::sparse_prefetch_row_targets(WW, i + sweep_prefetch_rows, 0, sample.data(),
+                                         sample.size());
+        if (typo == 2 && b != 0)
+          for (std::int32_t c = 1; c <= s.CORR(b); ++c)
+            num::sparse_prefetch_row_targets(GMAT,
+                                             i - w.block_offset(e, 1, 1) + sweep_prefetch_rows,
+                                             w.block_offset(e, c, 2), sample.data(),
+                                             sample.size());
+      }
       double x = w.work_rhs(i);
       double d = 0.0;
       for (std::int32_t k = WW.row_start(i); k < WW.row_start(i + 1); ++k) {
