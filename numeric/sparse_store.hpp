@@ -112,8 +112,10 @@ void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<co
 inline void sparse_prefetch_row_targets(const sparse_store& s, std::int32_t I, std::int32_t base,
                                         const double* x, std::int64_t n) {
   if (I < 1 || I > s.order) return;
+  const std::int32_t first = s.row_start(I), end = s.row_start(I + 1);
+  if (first < 1 || end - 1 > s.column.size()) return;   // not a finished store's row
   const std::int32_t* col = s.column.data() - 1;
-  for (std::int32_t k = s.row_start(I); k < s.row_start(I + 1); ++k) {
+  for (std::int32_t k = first; k < end; ++k) {
     const std::int64_t c = static_cast<std::int64_t>(base) + col[k];
     if (c >= 1 && c <= n) rt::prefetch_read(x + (c - 1));
   }

@@ -58,7 +58,7 @@ void build_block_bookkeeping(run_state& s) {
 
 // How many equations ahead the sweep asks for the sample values a row will read: the pedigree
 // and data terms scatter over the whole sample, which at a large size no longer sits in cache
-// (a quarter off the round at a million pedigree members). A sample that fits in cache gains
+// (up to a quarter off the round at a million pedigree members). A sample that fits in cache gains
 // nothing from it and pays for the extra pass over each row, so the sweep fetches ahead only
 // from sweep_prefetch_min_equations equations (8 MiB of sample) up.
 constexpr std::int32_t sweep_prefetch_rows = 16;

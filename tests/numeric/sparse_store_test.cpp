@@ -387,6 +387,9 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  const std::vector<double> y(50, 1.0);
+  for (std::int32_t I : rows)   // a store in linked form: its rows are skipped
+    num::sparse_prefetch_row_targets(s, I, 0, y.data(), static_cast<std::int64_t>(y.size()));
   ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, before));
   num::sparse_finish(s);
   const num::sparse_store finished = s;
