@@ -492,19 +492,18 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
           }
         }
       }
+      // Copies the entry at slot c to the next final slot; its link now holds that slot.
+      auto place = [&](std::int32_t c) {
+        to_column[next_slot] = columns[c - 1];
+        to_value[next_slot] = values[c - 1];
+        links[c - 1] = next_slot++;
+      };
       for (int l = 0; l < m; ++l) {
         s.row_start(i0 + l) = next_slot;
-        for (int j = 0; j < count[l]; ++j) {
-          const std::int32_t c = cell[l][j];
-          to_column[next_slot] = columns[c - 1];
-          to_value[next_slot] = values[c - 1];
-          links[c - 1] = next_slot++;         // link now holds the entry's final slot
-        }
+        for (int j = 0; j < count[l]; ++j) place(cell[l][j]);
         for (std::int32_t c = rest[l]; c > 0;) {
           const std::int32_t next = links[c - 1];
-          to_column[next_slot] = columns[c - 1];
-          to_value[next_slot] = values[c - 1];
-          links[c - 1] = next_slot++;
+          place(c);
           c = next;
         }
       }
