@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 #include "runtime/array.hpp"
 #include "runtime/text_io.hpp"
@@ -122,14 +124,15 @@ constexpr std::size_t large_page = std::size_t{1} << 21;
 constexpr std::size_t large_block = large_page;  // from 2 MiB on
 
 // Blocks handed out by allocate_zeroed_storage straight from the system, which free_storage
-// gives back to it. Few arrays of a run are large enough to take this path (the stores and
-// their like), so a short list does; when it is full, blocks come the ordinary way.
+// gives back to it. Every such block is listed, however many there are: a block that came
+// the ordinary way instead would have to be cleared by writing it, which brings each of its
+// pages into memory (the slots of a store that are never filled too) and costs a pass over
+// it. A store's column tables alone take hundreds of blocks on a large run.
 struct system_block {
   void* p = nullptr;
   std::size_t bytes = 0;  // mapped length
 };
-constexpr int max_system_blocks = 64;
-system_block system_blocks[max_system_blocks];
+std::vector<system_block> system_blocks;   // entries with p == nullptr are free
 
 std::size_t round_to_pages(std::size_t bytes) { return (bytes + large_page - 1) & ~(large_page - 1); }
 
@@ -153,10 +156,16 @@ void advise_large_pages(void* p, std::size_t bytes) noexcept {
 void* allocate_zeroed_storage(std::size_t bytes, bool& zeroed) noexcept {
   zeroed = false;
   if (bytes < large_block) return allocate_storage(bytes);
-  int free_entry = -1;
-  for (int b = 0; b < max_system_blocks && free_entry < 0; ++b)
+  std::size_t free_entry = system_blocks.size();
+  for (std::size_t b = 0; b < system_blocks.size() && free_entry == system_blocks.size(); ++b)
     if (system_blocks[b].p == nullptr) free_entry = b;
-  if (free_entry < 0) return allocate_storage(bytes);
+  if (free_entry == system_blocks.size()) {
+    try {
+      system_blocks.emplace_back();
+    } catch (const std::bad_alloc&) {
+      return allocate_storage(bytes);
+    }
+  }
   // Map a large page more than needed and trim both ends, so that the block starts on a
   // large-page boundary.
   const std::size_t length = round_to_pages(bytes);
