@@ -11,44 +11,72 @@
 
 namespace ro {
 
-// Runs through the terms of block b in the order in which they are added: for each effect i and
-// record l with a = equation(i, l) (effect outer, record inner), first every store term at
+// Runs through the store terms of block b in the order in which they are added: for each
+// effect i and record l with a = equation(i, l) (effect outer, record inner), every term at
 // (a, c), c = equation(k, m) for each effect k and record m (only m = l in the rest group), when
-// a and c are non-zero and a <= c; then, when a is non-zero, the right-hand side terms at a, one
-// per record m. The weight is RINV(l, m) of an ordinary family and rest_rinv_diag(l) of the rest
-// group, whose records are not crossed with each other. Zero products are handed on too.
-// entry(a, c, x) receives each store term, rhs_term(a, x) each right-hand side term.
-template <class Entry, class RhsTerm>
-inline void for_each_family_term(const family_block& b, std::int32_t n_effects, Entry&& entry,
-                                 RhsTerm&& rhs_term) {
+// a and c are non-zero and a <= c. Each comes as entry(a, c, factor, w): the term is
+// factor x weight, factor = coefficient(i, l) x coefficient(k, m) and the weight the element w
+// (from 0) of the block's weights, RINV in column order ((l - 1) + n (m - 1)) for an ordinary
+// family, rest_rinv_diag ((l - 1)) for the rest group, whose records are not crossed with each
+// other. The positions and factors are the same every round; only the weights change.
+template <class Entry>
+inline void for_each_store_term(const family_block& b, std::int32_t n_effects, Entry&& entry) {
   const std::int32_t n = b.n_records;
-  if (b.is_rest_group) {
-    for (std::int32_t i = 1; i <= n_effects; ++i)
-      for (std::int32_t l = 1; l <= n; ++l) {
-        const std::int32_t a = b.equation(i, l);
-        if (a == 0) continue;                        // absent: no store and no rhs terms
-        const double cil = b.coefficient(i, l);
-        const double wll = b.rest_rinv_diag(l);
+  for (std::int32_t i = 1; i <= n_effects; ++i)
+    for (std::int32_t l = 1; l <= n; ++l) {
+      const std::int32_t a = b.equation(i, l);
+      if (a == 0) continue;                          // absent: no store and no rhs terms
+      const double cil = b.coefficient(i, l);
+      if (b.is_rest_group) {
         for (std::int32_t k = 1; k <= n_effects; ++k) {
           const std::int32_t c = b.equation(k, l);
-          if (c != 0 && a <= c) entry(a, c, (cil * b.coefficient(k, l)) * wll);
+          if (c != 0 && a <= c) entry(a, c, cil * b.coefficient(k, l), l - 1);
         }
-        rhs_term(a, (b.observation(l) * cil) * wll);
+        continue;
       }
-    return;
-  }
+      for (std::int32_t k = 1; k <= n_effects; ++k)
+        for (std::int32_t m = 1; m <= n; ++m) {
+          const std::int32_t c = b.equation(k, m);
+          if (c != 0 && a <= c)
+            entry(a, c, cil * b.coefficient(k, m),
+                  static_cast<std::int64_t>(l - 1) + static_cast<std::int64_t>(n) * (m - 1));
+        }
+    }
+}
+
+// The right-hand side terms of block b in their order: for each effect i and record l with
+// a = equation(i, l) non-zero, rhs_term(a, x) once per record m (only m = l in the rest group),
+// x = (observation(m) x coefficient(i, l)) x weight of (l, m).
+template <class RhsTerm>
+inline void for_each_rhs_term(const family_block& b, std::int32_t n_effects, RhsTerm&& rhs_term) {
+  const std::int32_t n = b.n_records;
   for (std::int32_t i = 1; i <= n_effects; ++i)
     for (std::int32_t l = 1; l <= n; ++l) {
       const std::int32_t a = b.equation(i, l);
       if (a == 0) continue;
       const double cil = b.coefficient(i, l);
-      for (std::int32_t k = 1; k <= n_effects; ++k)
-        for (std::int32_t m = 1; m <= n; ++m) {
-          const std::int32_t c = b.equation(k, m);
-          if (c != 0 && a <= c) entry(a, c, (cil * b.coefficient(k, m)) * b.RINV(l, m));
-        }
-      for (std::int32_t m = 1; m <= n; ++m) rhs_term(a, (b.observation(m) * cil) * b.RINV(l, m));
+      if (b.is_rest_group)
+        rhs_term(a, (b.observation(l) * cil) * b.rest_rinv_diag(l));
+      else
+        for (std::int32_t m = 1; m <= n; ++m) rhs_term(a, (b.observation(m) * cil) * b.RINV(l, m));
     }
+}
+
+// Every term of block b: the store terms as entry(a, c, x), x = factor x weight, then the
+// right-hand side terms as rhs_term(a, x). Zero products are handed on too. The two go to
+// separate sums, so that the store terms come first changes neither.
+template <class Entry, class RhsTerm>
+inline void for_each_family_term(const family_block& b, std::int32_t n_effects, Entry&& entry,
+                                 RhsTerm&& rhs_term) {
+  if (b.is_rest_group)
+    for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
+                                          std::int64_t w) {
+      entry(a, c, factor * b.rest_rinv_diag(w + 1));
+    });
+  else
+    for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
+                                          std::int64_t w) { entry(a, c, factor * b.RINV.d(w + 1)); });
+  for_each_rhs_term(b, n_effects, rhs_term);
 }
 
 // Adds the terms of block b (its equation, coefficient, observation and RINV, or rest_rinv_diag

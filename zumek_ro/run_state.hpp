@@ -183,6 +183,25 @@ struct run_state {
   std::int64_t n_terms = 0;
   rt::vec1<std::int32_t> term_slot;     // (n_terms or more; sized from a count of the terms)
   bool terms_recorded = false;
+  // The same terms compiled for the later rounds, once the recording round has placed them:
+  // in the order of the slots they land in (within a slot, in their own order), the product of
+  // the term's two coefficients and the place (from 1) of its weight in rinv_flat, minus that
+  // place for the first term at a slot, which starts the next slot. rinv_flat holds, every
+  // round, the classes' shared inverses (class_rinv as it stands), then the RINV of each family
+  // inverted on its own, then the rest group's rest_rinv_diag; family_rinv_offset(f) is where
+  // block f's weights start in it (from 0). Without the memory for it, the rounds replay
+  // term_slot instead, as they also do when replay_by_slots is set: always in the comparison
+  // build, whose files the tests compare with the program's.
+  bool terms_compiled = false;
+#ifdef ZUMEK_LITERAL_ROUNDS
+  bool replay_by_slots = true;
+#else
+  bool replay_by_slots = false;
+#endif
+  rt::vec1<double> term_factor;              // (n_terms)
+  rt::vec1<std::int32_t> term_source;        // (n_terms)
+  rt::vec1<std::int64_t> family_rinv_offset; // (n_families)
+  rt::vec1<double> rinv_flat;
 
   // Shared inverses of families with equal residual structure (family_classes.hpp), formed on
   // the first round. family_class(f) is the class of block f, 0 when block f is inverted on its

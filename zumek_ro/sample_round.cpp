@@ -137,6 +137,119 @@ std::int64_t count_terms(const run_state& s) {
   return count;
 }
 
+// Where block f's weights sit in rinv_flat: the classes' inverses first, then each family
+// inverted on its own, then the rest group. Returns the length of rinv_flat.
+std::int64_t lay_out_weights(run_state& s) {
+  const std::int32_t nf = s.n_families;
+  std::int64_t total = s.class_start(static_cast<std::int64_t>(s.n_classes) + 1);
+  s.family_rinv_offset.assign(nf, 0);
+  for (std::int32_t f = 1; f <= nf; ++f) {
+    const std::int64_t n = s.family[static_cast<std::size_t>(f - 1)].n_records;
+    const std::int32_t c = f < nf ? class_of(s, f) : 0;
+    if (c > 0) {
+      s.family_rinv_offset(f) = s.class_start(c);
+    } else {
+      s.family_rinv_offset(f) = total;
+      total += f < nf ? n * n : n;
+    }
+  }
+  return total;
+}
+
+// Compiles the recorded terms (term_slot, in the slots of the finished store) into term_factor
+// and term_source, put in slot order by a count of the terms at each slot (a stable sort, so
+// that a slot's terms keep their order), and releases term_slot. Leaves everything as it is when the memory for it is not there, or when a place
+// would not fit term_source: the rounds then replay term_slot.
+void compile_terms(run_state& s) {
+  const std::int32_t nf = s.n_families;
+  const std::int32_t ne = s.n_effects;
+  const std::int64_t n_terms = s.n_terms;
+  const num::sparse_store& D = s.data_store;
+  const std::int64_t nnz = static_cast<std::int64_t>(D.row_start(std::int64_t{D.order} + 1)) - 1;
+  const std::int64_t weights = lay_out_weights(s);
+  constexpr std::int64_t most = 2147483647;
+  const double bytes = 12.0 * static_cast<double>(n_terms) + 4.0 * static_cast<double>(nnz) +
+                       8.0 * static_cast<double>(weights);
+  if (weights >= most || n_terms >= most || nnz < 0 ||
+      bytes > static_cast<double>(rt::memory_limit() - rt::memory_held())) {
+    s.family_rinv_offset.release();
+    return;
+  }
+  s.rinv_flat.assign(weights, 0.0);
+  // next(k): at first the number of terms at slot k, then the place (from 0) of the next of
+  // them in the compiled list; after the fill, where slot k's terms end.
+  rt::vec1<std::int32_t> next;
+  next.assign(nnz, 0);
+  for (std::int64_t t = 1; t <= n_terms; ++t) {
+    const std::int32_t k = s.term_slot(t) < 0 ? -s.term_slot(t) : s.term_slot(t);
+    if (k < 1 || k > nnz) rt::internal_error("recorded term outside the finished store");
+    next(k) += 1;
+  }
+  std::int32_t placed = 0;
+  for (std::int64_t k = 1; k <= nnz; ++k) {
+    const std::int32_t count = next(k);
+    next(k) = placed;
+    placed += count;
+  }
+  s.term_factor.resize_for_overwrite(n_terms);
+  s.term_source.resize_for_overwrite(n_terms);
+  std::int64_t t = 0;
+  for (std::int32_t f = 1; f <= nf; ++f) {
+    const family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+    const std::int64_t offset = s.family_rinv_offset(f);
+    for_each_store_term(b, ne, [&](std::int32_t, std::int32_t, double factor, std::int64_t w) {
+      if (++t > n_terms) rt::internal_error("more terms than recorded");
+      const std::int32_t slot = s.term_slot(t);
+      const std::int32_t at = (slot < 0 ? -slot : slot);
+      const std::int32_t place = static_cast<std::int32_t>(offset + w + 1);
+      const std::int64_t pos = std::int64_t{next(at)} + 1;
+      next(at) += 1;
+      s.term_factor(pos) = factor;
+      s.term_source(pos) = slot < 0 ? -place : place;
+    });
+  }
+  if (t != n_terms) rt::internal_error("fewer terms than recorded");
+  // Each slot's terms in their order: the one that set the slot first, the ones that added to it
+  // after; the replay relies on it.
+  for (std::int64_t k = 1; k <= nnz; ++k) {
+    const std::int64_t first = k > 1 ? next(k - 1) : 0;
+    if (next(k) <= first || s.term_source(first + 1) > 0)
+      rt::internal_error("compiled terms out of step with the store");
+    for (std::int64_t pos = first + 2; pos <= next(k); ++pos)
+      if (s.term_source(pos) < 0) rt::internal_error("compiled terms out of step with the store");
+  }
+  s.term_slot.release();
+  s.terms_compiled = true;
+}
+
+// Copies block f's weights of this round into rinv_flat, unless they are its class's.
+void copy_own_weights(run_state& s, std::int32_t f, const family_block& b, bool rest) {
+  if (!rest && class_of(s, f) > 0) return;
+  const rt::vec1<double>& from = rest ? b.rest_rinv_diag : b.RINV.d;
+  const std::int64_t offset = s.family_rinv_offset(f);
+  const std::int64_t n = rest ? b.n_records : std::int64_t{b.n_records} * b.n_records;
+  for (std::int64_t k = 1; k <= n; ++k) s.rinv_flat(offset + k) = from(k);
+}
+
+// Writes the store's values from the compiled terms, front to back: a slot's first term sets
+// it, each further term adds to it (the new value plus the old, as SBSIJ adds).
+void replay_compiled_terms(run_state& s) {
+  const std::int64_t n = s.n_terms;
+  if (n == 0) return;
+  const double* factor = s.term_factor.data();
+  const std::int32_t* source = s.term_source.data();
+  const double* weight = s.rinv_flat.data() - 1;    // place p at weight[p]
+  double* value = s.data_store.value.data() - 1;    // slot k at value[k]
+  std::int64_t k = 0;
+  for (std::int64_t j = 0; j < n; ++j) {
+    const std::int32_t p = source[j];
+    if (p < 0)
+      value[++k] = factor[j] * weight[-p];
+    else
+      value[k] = factor[j] * weight[p] + value[k];
+  }
+}
+
 }  // namespace
 
 void size_round_work(run_state& s) {
@@ -193,8 +306,26 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   invert_classes(s, p);
   auto add_rhs = [&rhs](std::int32_t a, double x) { rhs(a) = rhs(a) + x; };
 
+  if (!record && s.terms_compiled) {
+    // The finished structure stands from the recording round: the blocks' weights of this
+    // round go to rinv_flat, and the compiled terms write the values.
+    for (std::int64_t k = 1; k <= s.class_start(std::int64_t{s.n_classes} + 1); ++k)
+      s.rinv_flat(k) = s.class_rinv(k);
+    for (std::int32_t f = 1; f <= nf; ++f) {
+      family_block& b = s.family[static_cast<std::size_t>(f - 1)];
+      const bool rest = f == nf;
+      rebuild_family_matrices(s, f, b, rest, ROUND, p);
+      copy_own_weights(s, f, b, rest);
+      for_each_rhs_term(b, ne, add_rhs);
+      add_family_residuals(s, b, rest);
+    }
+    replay_compiled_terms(s);
+    return;
+  }
+
   if (!record) {
-    // Replay: the finished structure stands from the recording round; only values change.
+    // Replay term by term in term order: the finished structure stands from the recording
+    // round; only values change.
     std::int64_t t = 0;
     const std::int64_t n_terms = s.n_terms;
     // slot[t], t = 1 .. n_terms; value[k], k = 1 .. NZ. With no record at all both are
@@ -254,6 +385,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   num::sparse_finish(D, std::span<std::int32_t>(s.term_slot.data(), static_cast<std::size_t>(t)));
   s.n_terms = t;
   s.terms_recorded = true;
+  if (!s.terms_compiled && !s.replay_by_slots) compile_terms(s);
 }
 
 void draw_residual_variance(run_state& s) {
