@@ -57,25 +57,31 @@ void grid_pass(run_state& s, bool form_residuals) {
     s.log_det_sum(g) = 0.0;
   }
   invert_classes_on_grid(s);
+  double* sums = s.log_likelihood.data();           // grid point g + 1's sum at sums[g]
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const std::int32_t n = b.n_records;
     if (form_residuals) family_residuals(s, b);
     const std::int32_t c = f < nf ? class_of(s, f) : 0;
     if (c > 0) {
-      // The class's inverses: the same numbers this family's own inversion would give.
+      // The class's inverses: the same numbers this family's own inversion would give. Each
+      // product of two residuals goes to every grid point's sum in turn: the sums of the points
+      // are independent of each other and each takes its terms in the order i, j as before,
+      // but they no longer wait for one another.
       if (s.class_grid_fail(c) > 0) num::stop_family_not_positive_definite(f, s.class_grid_fail(c));
       const std::int64_t nn = static_cast<std::int64_t>(n) * n;
+      const double* inverses = s.class_grid_rinv.data() + s.class_start(c) * ng;
       for (std::int32_t g = 1; g <= ng; ++g) {
-        const rt::col_view W{s.class_grid_rinv.data() + s.class_start(c) * ng + (g - 1) * nn, n};
         s.family_log_det(g) = s.class_grid_log_det(static_cast<std::int64_t>(c - 1) * ng + g);
-        double sum = s.log_likelihood(g);
-        for (std::int32_t i = 1; i <= n; ++i) {
-          const double ri = b.residual(i);
-          for (std::int32_t j = 1; j <= n; ++j) sum = sum + ri * b.residual(j) * W(i, j);
-        }
-        s.log_likelihood(g) = sum;
         s.log_det_sum(g) = s.log_det_sum(g) + s.family_log_det(g);
+      }
+      for (std::int32_t i = 1; i <= n; ++i) {
+        const double ri = b.residual(i);
+        for (std::int32_t j = 1; j <= n; ++j) {
+          const double rij = ri * b.residual(j);
+          const double* w = inverses + (i - 1) + static_cast<std::int64_t>(n) * (j - 1);
+          for (std::int32_t g = 0; g < ng; ++g) sums[g] = sums[g] + rij * w[g * nn];
+        }
       }
     } else if (f < nf) {
       const std::int64_t nn = static_cast<std::int64_t>(n) * n;
@@ -108,29 +114,37 @@ void grid_pass(run_state& s, bool form_residuals) {
       }
     } else {
       // The rest group is not inverted: its RINV is its residual matrix, the identity plus
-      // its links at the grid point; the zero elements add nothing.
+      // its links at the grid point; the zero elements add nothing. As for the classes, each
+      // product of residuals goes to every grid point's sum in turn, times that point's link
+      // element p (times the diagonal's 1.0).
+      const double* point = s.grid.data();          // grid point g + 1 at point[g]
+      for (std::int32_t i = 1; i <= n; ++i) {
+        const double ri = b.residual(i);
+        const std::int32_t end = b.link_row_start(i + 1);
+        std::int32_t k = b.link_row_start(i);
+        for (; k < end && b.link_partner(k) < i; ++k) {
+          const double t = ri * b.residual(b.link_partner(k));
+          for (std::int32_t g = 0; g < ng; ++g) sums[g] = sums[g] + t * point[g];
+        }
+        const double t = ri * ri;
+        for (std::int32_t g = 0; g < ng; ++g) sums[g] = sums[g] + t * 1.0;
+        for (; k < end; ++k) {
+          const double t2 = ri * b.residual(b.link_partner(k));
+          for (std::int32_t g = 0; g < ng; ++g) sums[g] = sums[g] + t2 * point[g];
+        }
+      }
       for (std::int32_t g = 1; g <= ng; ++g) {
-        const double p = s.grid(g);
-        for (std::int32_t l = 1; l <= b.n_links; ++l) {
-          b.rest_residual_link(l) = p;
-          b.rest_rinv_link(l) = p;
-        }
-        double sum = s.log_likelihood(g);
-        for (std::int32_t i = 1; i <= n; ++i) {
-          b.rest_residual_diag(i) = 1.0;
-          b.rest_rinv_diag(i) = 1.0;
-          const double ri = b.residual(i);
-          const std::int32_t end = b.link_row_start(i + 1);
-          std::int32_t k = b.link_row_start(i);
-          for (; k < end && b.link_partner(k) < i; ++k)
-            sum = sum + ri * b.residual(b.link_partner(k)) * b.rest_rinv_link(b.link_partner_pair(k));
-          sum = sum + ri * ri * b.rest_rinv_diag(i);
-          for (; k < end; ++k)
-            sum = sum + ri * b.residual(b.link_partner(k)) * b.rest_rinv_link(b.link_partner_pair(k));
-        }
-        s.log_likelihood(g) = sum;
         s.family_log_det(g) = 0.0;
         s.log_det_sum(g) = s.log_det_sum(g) + s.family_log_det(g);
+      }
+      // The block's matrices as the last grid point leaves them.
+      for (std::int32_t l = 1; l <= b.n_links; ++l) {
+        b.rest_residual_link(l) = s.grid(ng);
+        b.rest_rinv_link(l) = s.grid(ng);
+      }
+      for (std::int32_t i = 1; i <= n; ++i) {
+        b.rest_residual_diag(i) = 1.0;
+        b.rest_rinv_diag(i) = 1.0;
       }
     }
   }

@@ -18,7 +18,9 @@
 #include "numeric/sparse_store.hpp"
 #include "runtime/text_io.hpp"
 #include "tests/support/e2e.hpp"
+#include "numeric/sym_ginverse.hpp"
 #include "zumek_ro/data_prep.hpp"
+#include "zumek_ro/family_classes.hpp"
 #include "zumek_ro/run_state.hpp"
 
 namespace {
@@ -525,6 +527,57 @@ void make_block_state(ro::run_state& s, double prior_df) {
   num::SBSIJ(s.AMAT, 2, 2, 1.0, 5, 0, rt::console(), s.IER);
   num::sparse_finish(s.AMAT);
   num::rng_state = num::generator_state{};
+}
+
+// The log-likelihood at each grid point, bit for bit, as the plain loop forms it: grid point
+// after grid point, each family's terms in the order i, j at that point, its own inverse, the
+// rest group by its links.
+TEST(RoGridDraw, LikelihoodHasTheBitsOfThePointByPointSums) {
+  ro::run_state s;
+  make_state(s);
+  ro::size_round_work(s);
+  ro::rebuild_data_part(s, 1);
+  s.current_s2e0 = 0.37;
+  ro::fill_coarse_grid(s);
+  num::rng_state = num::generator_state{};
+  ro::draw_p_par(s, 1);          // leaves the fine grid and its log-likelihood
+
+  const int ng = s.n_grid_points;
+  std::vector<double> sum(ng, 0.0), log_det(ng, 0.0);
+  for (int f = 1; f <= s.n_families; ++f) {
+    const ro::family_block& b = s.family[f - 1];
+    const int n = b.n_records;
+    for (int g = 1; g <= ng; ++g) {
+      const double p = s.grid(g);
+      double t = sum[g - 1];
+      if (b.is_rest_group) {
+        for (int i = 1; i <= n; ++i) {
+          const double ri = b.residual(i);
+          int k = b.link_row_start(i);
+          const int end = b.link_row_start(i + 1);
+          for (; k < end && b.link_partner(k) < i; ++k) t = t + ri * b.residual(b.link_partner(k)) * p;
+          t = t + ri * ri * 1.0;
+          for (; k < end; ++k) t = t + ri * b.residual(b.link_partner(k)) * p;
+        }
+      } else {
+        std::vector<double> W(static_cast<std::size_t>(n) * n);
+        ro::fill_residual_matrix(b, p, W.data());
+        std::int32_t rank = 0;
+        double det = 0.0;
+        num::sym_ginverse(W.data(), n, n, 1.0E-12, rank, det);
+        ASSERT_EQ(rank, n);
+        log_det[g - 1] = log_det[g - 1] + std::log(det);
+        for (int i = 1; i <= n; ++i)
+          for (int j = 1; j <= n; ++j) t = t + b.residual(i) * b.residual(j) * W[(i - 1) + n * (j - 1)];
+      }
+      sum[g - 1] = t;
+    }
+  }
+  for (int g = 1; g <= ng; ++g) {
+    const double expected = -0.5 * (sum[g - 1] / 0.37 + log_det[g - 1]);
+    EXPECT_EQ(std::memcmp(&expected, &s.log_likelihood(g), sizeof(double)), 0)
+        << g << ": " << expected << " " << s.log_likelihood(g);
+  }
 }
 
 TEST(RoWishart, PackedFactorDrawAndInverseOnAHandCheckedBlock) {
