@@ -127,7 +127,7 @@ constexpr std::size_t large_block = large_page;  // from 2 MiB on
 // gives back to it. Every such block is listed, however many there are: a block that came
 // the ordinary way instead would have to be cleared by writing it, which brings each of its
 // pages into memory (the slots of a store that are never filled too) and costs a pass over
-// it. A store's column tables alone take hundreds of blocks on a large run.
+// it. A large run holds more than a hundred such blocks at once, most of them column tables.
 struct system_block {
   void* p = nullptr;
   std::size_t bytes = 0;  // mapped length

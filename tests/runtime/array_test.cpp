@@ -76,7 +76,7 @@ TEST(Vec1AssignZeros, LargeBlocksStartOnLargePagesAndAreReusable) {
     ASSERT_TRUE(all_zero(v)) << round;
     for (std::int64_t i = 1; i <= v.size(); ++i) v(i) = static_cast<std::int32_t>(i);
   }
-  // Many live large arrays (a store's column tables on a large run take hundreds): each comes
+  // Many live large arrays (a large run holds more than a hundred at once): each comes
   // fresh from the system, zero without being written, so none of its pages is in memory yet.
   std::vector<rt::vec1<double>> many(300);
   for (auto& v : many) {
