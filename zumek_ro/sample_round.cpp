@@ -158,8 +158,9 @@ std::int64_t lay_out_weights(run_state& s) {
 
 // Compiles the recorded terms (term_slot, in the slots of the finished store) into term_factor
 // and term_source, put in slot order by a count of the terms at each slot (a stable sort, so
-// that a slot's terms keep their order), and releases term_slot. Leaves everything as it is when the memory for it is not there, or when a place
-// would not fit term_source: the rounds then replay term_slot.
+// that a slot's terms keep their order), and releases term_slot. Compiles nothing when the
+// memory for it is not there, or when a place would not fit term_source: the rounds then
+// replay term_slot.
 void compile_terms(run_state& s) {
   const std::int32_t nf = s.n_families;
   const std::int32_t ne = s.n_effects;
