@@ -167,6 +167,7 @@ struct run_state {
   rt::vec1<double> work_rhs;            // (n_equations)
   rt::vec1<double> lower_sum;           // (n_equations)
   num::sparse_store data_store;         // order n_equations, NZ slots, rebuilt every round
+  bool data_store_empty = false;        // data_store is as sparse_create left it, unfilled
   rt::vec1<double> round_rhs;           // (n_equations)
   double residual_ss = 0.0;
   rt::vec1<double> packed_factor;       // (3): packed lower Cholesky factor of a 2 x 2 scale

@@ -271,7 +271,8 @@ void size_round_work(run_state& s) {
   s.packed_factor.assign(3, 0.0);
   s.packed_draw.assign(3, 0.0);
   s.NEWG.resize(ne, 2, 2);
-  num::sparse_allocate(s.data_store, neq, s.NZ);
+  num::sparse_create(s.data_store, neq, s.NZ);
+  s.data_store_empty = true;
   s.terms_recorded = false;
   if (s.sample.size() < neq) rt::internal_error("sample shorter than the equations");
   for (std::int32_t f = 1; f <= s.n_families; ++f) {
@@ -362,7 +363,10 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   // Literal rebuild through SBSIJ. Each term's slot is noted as it goes in (minus the slot
   // when the term is the first at it), and the finishing turns those linked-form slots into
   // the slots of the finished store, which later rounds replay.
-  num::sparse_init(D);
+  // A store fresh from sparse_create is what sparse_init would make of it: clearing its NZ
+  // slots again would only bring all their pages into memory.
+  if (!s.data_store_empty) num::sparse_init(D);
+  s.data_store_empty = false;
   // term_slot(t): the linked-form slot of term t, -k when the term is the first at slot k.
   // Sized from a count of the terms beforehand so that the list is not regrown as it fills.
   std::int64_t t = 0;

@@ -38,14 +38,10 @@ namespace {
 
 // The rounds read neither the mixed-model equations nor the solver's order and work space:
 // give their memory back once the solution stands, before the rounds size their own arrays.
-// The per-round data_store has the equation store's capacity (NZ slots): it takes over the
-// equation store's slot arrays, whose pages are in memory already, rather than have them
-// freed and then ask the system for as many fresh ones. Its first round fills them anew.
+// The per-round data_store gets fresh arrays of its own: the equation store's would have to
+// be cleared in full, while fresh ones bring into memory only the slots the rounds fill.
 void release_solver_arrays(run_state& s) {
   num::release_solver_work(s.permutation, s.inverse_permutation, s.int_work, s.real_work);
-  s.data_store.column = std::move(s.equation_store.column);
-  s.data_store.value = std::move(s.equation_store.value);
-  s.data_store.link = std::move(s.equation_store.link);
   s.equation_store.column.release();
   s.equation_store.value.release();
   s.equation_store.link.release();
