@@ -184,6 +184,7 @@ struct run_state {
   std::int64_t n_terms = 0;
   rt::vec1<std::int32_t> term_slot;     // (n_terms or more; sized from a count of the terms)
   bool terms_recorded = false;
+  bool equations_renumbered = false;    // round 1 has renumbered the blocks' equations
   // The same terms compiled for the later rounds, once the recording round has placed them:
   // in the order of the slots they land in (within a slot, in their own order), the product of
   // the term's two coefficients and the place (from 1) of its weight in rinv_flat, minus that

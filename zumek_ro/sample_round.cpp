@@ -29,23 +29,25 @@ namespace {
   rt::stop("", rt::exit_error);
 }
 
+// Round 1's renumbering of block b's equations past the equations dropped in STEP 4.
+void renumber_block_equations(const run_state& s, family_block& b) {
+  const std::int64_t n_before = s.shift.size();
+  for (std::int32_t j = 1; j <= b.n_records; ++j)
+    for (std::int32_t k = 1; k <= s.n_effects; ++k) {
+      const std::int32_t q = b.equation(k, j);
+      if (q == 0) continue;
+      if (q < 0 || q > n_before) stop_with_line("BEWARE! EQUATION OUT OF RANGE IN EFFECT", k);
+      b.equation(k, j) = q - s.shift(q);
+    }
+}
+
 // Step 1 to 4 of a block's rebuild: its matrices at p, the residual matrix I + p x links and
 // RINV, the generalised inverse of an ordinary family (rank not tested) or the copy of the
-// matrix in the rest group. Round 1 renumbers the block's equations first.
+// matrix in the rest group. With renumber (round 1) the block's equations are renumbered first.
 void rebuild_family_matrices(run_state& s, std::int32_t f, family_block& b, bool rest,
-                             std::int32_t ROUND, double p) {
+                             bool renumber, double p) {
   const std::int32_t n = b.n_records;
-  const std::int32_t ne = s.n_effects;
-  if (ROUND == 1) {
-    const std::int64_t n_before = s.shift.size();
-    for (std::int32_t j = 1; j <= n; ++j)
-      for (std::int32_t k = 1; k <= ne; ++k) {
-        const std::int32_t q = b.equation(k, j);
-        if (q == 0) continue;
-        if (q < 0 || q > n_before) stop_with_line("BEWARE! EQUATION OUT OF RANGE IN EFFECT", k);
-        b.equation(k, j) = q - s.shift(q);
-      }
-  }
+  if (renumber) renumber_block_equations(s, b);
   for (std::int32_t j = 1; j <= n; ++j) b.residual(j) = 0.0;
   if (rest) {
     for (std::int32_t i = 1; i <= n; ++i) {
@@ -223,6 +225,167 @@ void compile_terms(run_state& s) {
   s.terms_compiled = true;
 }
 
+// Round 1's store, laid out and compiled without SBSIJ. The finished store that SBSIJ calls
+// for the store terms in term order, then sparse_finish, leave depends only on each row's
+// terms in their order: rows in row order, each row's columns in the order they first arrive.
+// So the terms are put in row order by a count of each row's terms (a stable sort: a row's
+// terms keep their order), and one pass along each row gives a column its slot at its first
+// term. A row's slots follow one another, so the compiled list (the terms in slot order, a
+// slot's terms in their own order) holds each row's terms at the places the row order gave
+// them: each row is put in slot order where it stands. This reads the rows one after another
+// where SBSIJ looks every term up in a chain, and compile_terms sorts every term again.
+// On return the store is finished with its values left at zero for the compiled replay to
+// write, the terms are compiled and the blocks' equations renumbered.
+// Returns false when the SBSIJ path must run instead, with nothing of the store changed: the
+// store is not fresh, an equation is out of range (that path stops with its message), the
+// entries would not fit NZ (it stops with SBSIJ's), a count would not fit 31 bits, or the
+// memory is not there. The renumbering is done as soon as every equation is known to be in
+// range, and equations_renumbered set, so that the SBSIJ path does not do it again.
+bool lay_out_compiled_store(run_state& s) {
+  num::sparse_store& D = s.data_store;
+  const std::int32_t ne = s.n_effects;
+  const std::int32_t nf = s.n_families;
+  const std::int32_t neq = s.n_equations;
+  if (!s.data_store_empty || s.equations_renumbered || s.terms_compiled || D.order != neq ||
+      D.NZ < 1 || D.column.size() != D.NZ || D.row_start.size() != std::int64_t{neq} + 1)
+    return false;
+  const std::int64_t n_before = s.shift.size();
+  for (const family_block& b : s.family)
+    for (std::int32_t j = 1; j <= b.n_records; ++j)
+      for (std::int32_t k = 1; k <= ne; ++k) {
+        const std::int32_t q = b.equation(k, j);
+        if (q == 0) continue;
+        if (q < 0 || q > n_before) return false;
+        const std::int32_t renumbered = q - s.shift(q);
+        if (renumbered < 0 || renumbered > neq) return false;
+      }
+  for (family_block& b : s.family) renumber_block_equations(s, b);
+  s.equations_renumbered = true;
+
+  const std::int64_t n_terms = count_terms(s);
+  const std::int64_t weights = lay_out_weights(s);
+  constexpr std::int64_t most = 2147483647;
+  const double bytes = 16.0 * static_cast<double>(n_terms) + 8.0 * static_cast<double>(weights) +
+                       8.0 * (static_cast<double>(neq) + 1.0);
+  if (n_terms >= most || weights >= most ||
+      bytes > static_cast<double>(rt::memory_limit() - rt::memory_held())) {
+    s.family_rinv_offset.release();
+    return false;
+  }
+
+  // row_end(a): at first the number of row a's terms, then the place (from 0) of the row's
+  // next term; after the placing, where row a's terms end.
+  rt::vec1<std::int32_t> row_end;
+  row_end.assign(neq, 0);
+  for (const family_block& b : s.family)
+    for_each_store_term(b, ne, [&](std::int32_t a, std::int32_t, double, std::int64_t) {
+      row_end(a) += 1;
+    });
+  std::int32_t placed = 0;
+  for (std::int32_t a = 1; a <= neq; ++a) {
+    const std::int32_t count = row_end(a);
+    row_end(a) = placed;
+    placed += count;
+  }
+  // In row order: the column of the term at place p, its coefficient product and the place of
+  // its weight in rinv_flat.
+  rt::vec1<std::int32_t> column_at;
+  column_at.resize_for_overwrite(n_terms);
+  s.term_factor.resize_for_overwrite(n_terms);
+  s.term_source.resize_for_overwrite(n_terms);
+  for (std::int32_t f = 1; f <= nf; ++f) {
+    const std::int64_t offset = s.family_rinv_offset(f);
+    for_each_store_term(s.family[static_cast<std::size_t>(f - 1)], ne,
+                        [&](std::int32_t a, std::int32_t c, double factor, std::int64_t w) {
+                          const std::int32_t p = ++row_end(a);
+                          column_at(p) = c;
+                          s.term_factor(p) = factor;
+                          s.term_source(p) = static_cast<std::int32_t>(offset + w + 1);
+                        });
+  }
+
+  // met(c): the last row whose terms met column c (counting), then column c's slot.
+  rt::vec1<std::int32_t> met;
+  met.assign(neq, 0);
+  std::int64_t entries = 0;
+  for (std::int32_t a = 1, p = 0; a <= neq; ++a)
+    for (const std::int32_t end = row_end(a); p < end;) {
+      const std::int32_t c = column_at(++p);
+      if (met(c) != a) {
+        met(c) = a;
+        ++entries;
+      }
+    }
+  if (entries > D.NZ) {
+    s.term_factor.release();
+    s.term_source.release();
+    s.family_rinv_offset.release();
+    return false;
+  }
+
+  // Slots from 1 up, row after row; a column met before in this row has a slot at or above
+  // the row's first. column_at(p) becomes the slot of the term at p, minus it for a first term.
+  // Then the row's terms go to slot order through the row's own counts (staged in order_*).
+  for (std::int32_t c = 1; c <= neq; ++c) met(c) = 0;
+  std::vector<std::int32_t> slot_next;
+  std::vector<double> order_factor;
+  std::vector<std::int32_t> order_source;
+  std::int32_t next = 0;
+  for (std::int32_t a = 1, p = 0; a <= neq; ++a) {
+    const std::int32_t row_first = next + 1;
+    const std::int32_t begin = p;
+    D.row_start(a) = row_first;
+    for (const std::int32_t end = row_end(a); p < end;) {
+      const std::int32_t c = column_at(++p);
+      const std::int32_t k = met(c);
+      if (k >= row_first) {
+        column_at(p) = k;
+      } else {
+        met(c) = ++next;
+        D.column(next) = c;
+        column_at(p) = -next;
+      }
+    }
+    const std::int32_t n_row = p - begin;
+    const std::int32_t n_slots = next - row_first + 1;
+    if (n_slots == n_row) {   // no column twice: row order is slot order, every term a first
+      for (std::int32_t q = begin + 1; q <= p; ++q) s.term_source(q) = -s.term_source(q);
+      continue;
+    }
+    if (slot_next.size() < static_cast<std::size_t>(n_slots) + 1)
+      slot_next.resize(static_cast<std::size_t>(n_slots) + 1);
+    for (std::size_t i = 0; i <= static_cast<std::size_t>(n_slots); ++i) slot_next[i] = 0;
+    for (std::int32_t q = begin + 1; q <= p; ++q) {
+      const std::int32_t k = column_at(q) < 0 ? -column_at(q) : column_at(q);
+      slot_next[static_cast<std::size_t>(k - row_first) + 1] += 1;
+    }
+    for (std::size_t i = 1; i <= static_cast<std::size_t>(n_slots); ++i) slot_next[i] += slot_next[i - 1];
+    if (order_factor.size() < static_cast<std::size_t>(n_row)) {
+      order_factor.resize(static_cast<std::size_t>(n_row));
+      order_source.resize(static_cast<std::size_t>(n_row));
+    }
+    for (std::int32_t q = begin + 1; q <= p; ++q) {
+      const std::int32_t k = column_at(q);
+      const std::size_t at = static_cast<std::size_t>(slot_next[static_cast<std::size_t>((k < 0 ? -k : k) - row_first)]++);
+      order_factor[at] = s.term_factor(q);
+      order_source[at] = k < 0 ? -s.term_source(q) : s.term_source(q);
+    }
+    for (std::int32_t q = begin + 1; q <= p; ++q) {
+      s.term_factor(q) = order_factor[static_cast<std::size_t>(q - begin - 1)];
+      s.term_source(q) = order_source[static_cast<std::size_t>(q - begin - 1)];
+    }
+  }
+  D.row_start(std::int64_t{neq} + 1) = next + 1;
+  D.fill_index.long_id.release();
+  s.rinv_flat.assign(weights, 0.0);
+  s.term_slot.release();
+  s.n_terms = n_terms;
+  s.terms_recorded = true;
+  s.terms_compiled = true;
+  s.data_store_empty = false;
+  return true;
+}
+
 // Copies block f's weights of this round into rinv_flat, unless they are its class's.
 void copy_own_weights(run_state& s, std::int32_t f, const family_block& b, bool rest) {
   if (!rest && class_of(s, f) > 0) return;
@@ -301,12 +464,17 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   const double p = s.current_p_par;
   num::sparse_store& D = s.data_store;
   rt::vec1<double>& rhs = s.round_rhs;
-  const bool record = literal || ROUND == 1 || !s.terms_recorded;
+  bool record = literal || ROUND == 1 || !s.terms_recorded;
 
   for (std::int32_t q = 1; q <= s.n_equations; ++q) rhs(q) = 0.0;
   s.residual_ss = 0.0;
   invert_classes(s, p);
   auto add_rhs = [&rhs](std::int32_t a, double x) { rhs(a) = rhs(a) + x; };
+
+  // Round 1 lays out the store's structure from the terms, compiles them, and writes its values
+  // as the later rounds do; the literal rounds and the replay by slots go through SBSIJ.
+  if (record && !literal && !s.replay_by_slots && lay_out_compiled_store(s)) record = false;
+  const bool renumber = ROUND == 1 && !s.equations_renumbered;
 
   if (!record && s.terms_compiled) {
     // The finished structure stands from the recording round: the blocks' weights of this
@@ -316,7 +484,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     for (std::int32_t f = 1; f <= nf; ++f) {
       family_block& b = s.family[static_cast<std::size_t>(f - 1)];
       const bool rest = f == nf;
-      rebuild_family_matrices(s, f, b, rest, ROUND, p);
+      rebuild_family_matrices(s, f, b, rest, renumber, p);
       copy_own_weights(s, f, b, rest);
       for_each_rhs_term(b, ne, add_rhs);
       add_family_residuals(s, b, rest);
@@ -337,7 +505,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     for (std::int32_t f = 1; f <= nf; ++f) {
       family_block& b = s.family[static_cast<std::size_t>(f - 1)];
       const bool rest = f == nf;
-      rebuild_family_matrices(s, f, b, rest, ROUND, p);
+      rebuild_family_matrices(s, f, b, rest, renumber, p);
       for_each_family_term(
           b, ne,
           [&](std::int32_t, std::int32_t, double x) {
@@ -375,7 +543,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const bool rest = f == nf;
-    rebuild_family_matrices(s, f, b, rest, ROUND, p);
+    rebuild_family_matrices(s, f, b, rest, renumber, p);
     for_each_family_term(
         b, ne,
         [&](std::int32_t a, std::int32_t c, double x) {
@@ -390,6 +558,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   num::sparse_finish(D, std::span<std::int32_t>(s.term_slot.data(), static_cast<std::size_t>(t)));
   s.n_terms = t;
   s.terms_recorded = true;
+  if (ROUND == 1) s.equations_renumbered = true;
   if (!s.terms_compiled && !s.replay_by_slots) compile_terms(s);
 }
 

@@ -363,27 +363,72 @@ TEST(RoRebuild, CompiledTermsGiveTheBitsOfTheTermByTermReplay) {
   b.replay_by_slots = true;
   ro::size_round_work(a);
   ro::size_round_work(b);
-  ro::rebuild_data_part(a, 1);
-  ro::rebuild_data_part(b, 1);
+  ro::rebuild_data_part(a, 1);   // laid out from the terms, then the compiled replay
+  ro::rebuild_data_part(b, 1);   // through SBSIJ and sparse_finish
   ASSERT_TRUE(a.terms_compiled);
-  EXPECT_EQ(a.term_slot.size(), 0);   // given back once compiled
+  EXPECT_EQ(a.term_slot.size(), 0);
   EXPECT_EQ(a.term_factor.size(), a.n_terms);
   EXPECT_FALSE(b.terms_compiled);
   ASSERT_EQ(a.n_terms, b.n_terms);
+  for (std::size_t f = 0; f < a.family.size(); ++f)
+    for (int r = 1; r <= a.family[f].n_records; ++r)
+      for (int k = 1; k <= 5; ++k) ASSERT_EQ(a.family[f].equation(k, r), b.family[f].equation(k, r));
+  auto same_round = [&](const char* when) {
+    for (int i = 1; i <= n_eq + 1; ++i)
+      ASSERT_EQ(a.data_store.row_start(i), b.data_store.row_start(i)) << when;
+    for (int k = 1; k <= a.NZ; ++k) {
+      ASSERT_EQ(a.data_store.column(k), b.data_store.column(k)) << when << " slot " << k;
+      ASSERT_EQ(std::memcmp(&a.data_store.value(k), &b.data_store.value(k), sizeof(double)), 0)
+          << when << " slot " << k;
+    }
+    for (int i = 1; i <= n_eq; ++i)
+      ASSERT_EQ(std::memcmp(&a.round_rhs(i), &b.round_rhs(i), sizeof(double)), 0) << when << i;
+    ASSERT_EQ(std::memcmp(&a.residual_ss, &b.residual_ss, sizeof(double)), 0) << when;
+  };
+  same_round("round 1");
   for (double p : {-0.45, 0.0, 0.3, 0.61}) {
     a.current_p_par = p;
     b.current_p_par = p;
     ro::rebuild_data_part(a, 2);
     ro::rebuild_data_part(b, 2);
-    for (int i = 1; i <= n_eq + 1; ++i) ASSERT_EQ(a.data_store.row_start(i), b.data_store.row_start(i));
-    for (int k = 1; k <= a.NZ; ++k) {
-      ASSERT_EQ(a.data_store.column(k), b.data_store.column(k)) << k;
-      ASSERT_EQ(std::memcmp(&a.data_store.value(k), &b.data_store.value(k), sizeof(double)), 0)
-          << p << " slot " << k;
-    }
-    for (int i = 1; i <= n_eq; ++i)
-      ASSERT_EQ(std::memcmp(&a.round_rhs(i), &b.round_rhs(i), sizeof(double)), 0) << i;
-    ASSERT_EQ(std::memcmp(&a.residual_ss, &b.residual_ss, sizeof(double)), 0);
+    same_round(p < 0.0 ? "p -0.45" : p == 0.0 ? "p 0" : p < 0.5 ? "p 0.3" : "p 0.61");
+  }
+}
+
+// Round 1 leaves the SBSIJ path to stop a run whose store cannot hold the entries, or whose
+// blocks hold an equation out of range: the same message and status as the literal rounds.
+TEST(RoRebuildDeathTest, RoundOneStopsAsSbsijWouldWhenTheStoreIsFullOrAnEquationOutOfRange) {
+  ro::run_state s;
+  make_state(s);
+  ro::size_round_work(s);
+  ro::rebuild_data_part(s, 1);
+  const int entries = s.data_store.row_start(n_eq + 1) - 1;
+  for (bool literal : {false, true}) {
+    make_state(s);
+    s.NZ = entries - 1;
+    s.replay_by_slots = literal;
+    ro::size_round_work(s);
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);
+          dup2(2, 1);
+          ro::rebuild_data_part(s, 1);
+        },
+        testing::ExitedWithCode(1),
+        "^ \r\n \\*\\*\\* FATAL ERROR \\*+\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n")
+        << literal;
+    make_state(s);
+    s.replay_by_slots = literal;
+    ro::size_round_work(s);
+    s.family[1].equation(2, 1) = n_eq + 100;
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);
+          dup2(2, 1);
+          ro::rebuild_data_part(s, 1);
+        },
+        testing::ExitedWithCode(1), "^ BEWARE! EQUATION OUT OF RANGE IN EFFECT +2\r\n")
+        << literal;
   }
 }
 
