@@ -139,6 +139,17 @@ std::int64_t count_terms(const run_state& s) {
   return count;
 }
 
+// Turns counts into the places (from 0) where each one's run starts: a running sum of the
+// counts before it.
+void counts_to_starts(rt::vec1<std::int32_t>& v) {
+  std::int32_t placed = 0;
+  for (std::int64_t k = 1; k <= v.size(); ++k) {
+    const std::int32_t count = v(k);
+    v(k) = placed;
+    placed += count;
+  }
+}
+
 // Where block f's weights sit in rinv_flat: the classes' inverses first, then each family
 // inverted on its own, then the rest group. Returns the length of rinv_flat.
 std::int64_t lay_out_weights(run_state& s) {
@@ -188,12 +199,7 @@ void compile_terms(run_state& s) {
     if (k < 1 || k > nnz) rt::internal_error("recorded term outside the finished store");
     next(k) += 1;
   }
-  std::int32_t placed = 0;
-  for (std::int64_t k = 1; k <= nnz; ++k) {
-    const std::int32_t count = next(k);
-    next(k) = placed;
-    placed += count;
-  }
+  counts_to_starts(next);
   s.term_factor.resize_for_overwrite(n_terms);
   s.term_source.resize_for_overwrite(n_terms);
   std::int64_t t = 0;
@@ -281,12 +287,7 @@ bool lay_out_compiled_store(run_state& s) {
     for_each_store_term(b, ne, [&](std::int32_t a, std::int32_t, double, std::int64_t) {
       row_end(a) += 1;
     });
-  std::int32_t placed = 0;
-  for (std::int32_t a = 1; a <= neq; ++a) {
-    const std::int32_t count = row_end(a);
-    row_end(a) = placed;
-    placed += count;
-  }
+  counts_to_starts(row_end);
   // In row order: the column of the term at place p, its coefficient product and the place of
   // its weight in rinv_flat.
   rt::vec1<std::int32_t> column_at;
