@@ -29,15 +29,22 @@ namespace {
   rt::stop("", rt::exit_error);
 }
 
-// Round 1's renumbering of block b's equations past the equations dropped in STEP 4.
+// A block's equation q (not 0) renumbered past the equations dropped in STEP 4; -1 when q
+// lies outside the equations before the drop.
+std::int32_t renumbered_equation(const run_state& s, std::int32_t q) {
+  if (q < 0 || q > s.shift.size()) return -1;
+  return q - s.shift(q);
+}
+
+// Round 1's renumbering of block b's equations.
 void renumber_block_equations(const run_state& s, family_block& b) {
-  const std::int64_t n_before = s.shift.size();
   for (std::int32_t j = 1; j <= b.n_records; ++j)
     for (std::int32_t k = 1; k <= s.n_effects; ++k) {
       const std::int32_t q = b.equation(k, j);
       if (q == 0) continue;
-      if (q < 0 || q > n_before) stop_with_line("BEWARE! EQUATION OUT OF RANGE IN EFFECT", k);
-      b.equation(k, j) = q - s.shift(q);
+      const std::int32_t renumbered = renumbered_equation(s, q);
+      if (renumbered < 0) stop_with_line("BEWARE! EQUATION OUT OF RANGE IN EFFECT", k);
+      b.equation(k, j) = renumbered;
     }
 }
 
@@ -255,14 +262,12 @@ bool lay_out_compiled_store(run_state& s) {
   if (!s.data_store_empty || s.equations_renumbered || s.terms_compiled || D.order != neq ||
       D.NZ < 1 || D.column.size() != D.NZ || D.row_start.size() != std::int64_t{neq} + 1)
     return false;
-  const std::int64_t n_before = s.shift.size();
   for (const family_block& b : s.family)
     for (std::int32_t j = 1; j <= b.n_records; ++j)
       for (std::int32_t k = 1; k <= ne; ++k) {
         const std::int32_t q = b.equation(k, j);
         if (q == 0) continue;
-        if (q < 0 || q > n_before) return false;
-        const std::int32_t renumbered = q - s.shift(q);
+        const std::int32_t renumbered = renumbered_equation(s, q);
         if (renumbered < 0 || renumbered > neq) return false;
       }
   for (family_block& b : s.family) renumber_block_equations(s, b);
