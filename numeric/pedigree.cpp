@@ -123,12 +123,14 @@ void allocate_work(pedigree_work& w, std::int32_t n) {
   w.member.assign(static_cast<std::int64_t>(n) + 1, pedigree_member{});  // n + 1: unknown parent
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
+  w.walk_for.assign(n, 0);
   pending_allocate(w, n);
 }
 
 void free_work(pedigree_work& w) {
   w.member.release();
   w.inbreeding_coefficients.release();
+  w.walk_for.release();
   for (auto& set : w.pending)
     for (rt::vec1<std::uint64_t>& level : set) level.release();
 }
@@ -173,10 +175,11 @@ inline void pass_weight(pedigree_work& w, View& p, std::int32_t m, std::uint64_t
 // the walk leaves every weight it used at 0.0 and nothing is cleared between walks.
 //
 // Two walks of different members can run side by side, a visit of one after a visit of the
-// other, each with its own weights and pending set: neither reads what the other writes, and
-// each does its own sums in its own order, so each gives what it gives alone. Every visit
-// waits on the one before it in the same walk (the pending set, the weights); interleaved, the
-// visits of the two walks overlap in the processor.
+// other, each with its own weights and pending set: neither reads what the other writes (the
+// parents and D they both read are fixed once a member's line is read), and each does its own
+// sums in its own order, so each gives what it gives alone, even when one member is an
+// ancestor of the other. Every visit waits on the one before it in the same walk (the pending
+// set, the weights); interleaved, the visits of the two walks overlap in the processor.
 template <std::int32_t Top, std::int32_t Walk>
 struct walk_state {
   pending_view<Top> p;
@@ -213,7 +216,7 @@ double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
   return a.sum;
 }
 
-// The walks of X and Y (X != Y, neither an ancestor of the other) side by side.
+// The walks of X and Y (X != Y) side by side.
 template <std::int32_t Top>
 void ancestor_walks_levels(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X,
                            double& F_Y) {
@@ -253,6 +256,33 @@ void ancestor_walks(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_
   }
 }
 
+// The walks F(X) and F(Y) still wait for, run, and F(X) and F(Y) set (X, Y 0: none). A member
+// whose F waits for the walk of another (a full sib before it) takes that member's F.
+void settle_F(pedigree_work& w, std::int32_t X, std::int32_t Y) {
+  auto root = [&](std::int32_t m) {
+    const std::int32_t r = m > 0 ? w.walk_for(m) : 0;
+    return r != 0 && w.walk_for(r) != 0 ? r : 0;  // 0 also when r's walk has run
+  };
+  const std::int32_t r_X = root(X);
+  const std::int32_t r_Y = root(Y);
+  if (r_X != 0 && r_Y != 0 && r_X != r_Y) {
+    ancestor_walks(w, r_X, r_Y, w.inbreeding_coefficients(r_X + 1),
+                   w.inbreeding_coefficients(r_Y + 1));
+    w.walk_for(r_X) = 0;
+    w.walk_for(r_Y) = 0;
+  } else if (r_X != 0 || r_Y != 0) {
+    const std::int32_t r = r_X != 0 ? r_X : r_Y;
+    w.inbreeding_coefficients(r + 1) = ancestor_walk(w, r);
+    w.walk_for(r) = 0;
+  }
+  for (const std::int32_t m : {X, Y}) {
+    if (m > 0 && w.walk_for(m) != 0) {
+      w.inbreeding_coefficients(m + 1) = w.F(w.walk_for(m));
+      w.walk_for(m) = 0;
+    }
+  }
+}
+
 }  // namespace
 
 void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NLEV,
@@ -286,14 +316,11 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   const double pair_weight[3] = {1.0, -0.5, -0.5};
   std::int32_t IER = 0;   // status of the last SBSIJ call
   bool inconsistency_found = false;
-  // A member's F is first read by its offspring's D or by a full sib next to it, while its own
-  // terms need only its D: its walk can wait for the walk of the next member that needs one,
-  // and the two then run side by side. waiting is the member whose walk waits (0 none).
-  std::int32_t waiting = 0;
-  auto walk_waiting = [&] {
-    w.inbreeding_coefficients(waiting + 1) = ancestor_walk(w, waiting);
-    waiting = 0;
-  };
+  // A member's F is read only by its offspring's D; its own terms need only its D. So its walk
+  // waits until its first offspring's line: a member that is no parent is never walked (often
+  // more than half of the walks' work), and when both parents of a line still wait, their
+  // walks run side by side. F of a member is the same whenever it is walked: the walk reads
+  // only the parents and D of its ancestors, all fixed by then.
   std::int64_t next_report = in.progress_interval;
   for (std::int32_t X = 1; X <= n; ++X) {
     std::int32_t member = 0, sire = 0, dam = 0;
@@ -328,23 +355,21 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     x.larger_parent = sire > dam ? sire : dam;
     x.smaller_parent = sire > dam ? dam : sire;
 
-    if (waiting != 0 && (sire == waiting || dam == waiting)) walk_waiting();
+    settle_F(w, sire, dam);
     const double D = 0.5 - (w.F(sire) + w.F(dam)) * 0.25;
     x.mendelian_variance_factor = D;
 
     if (sire != 0 && dam != 0) {
       if (X > 1 && x.larger_parent == w.member(X - 1).larger_parent &&
           x.smaller_parent == w.member(X - 1).smaller_parent) {
-        if (waiting == X - 1) walk_waiting();
-        w.inbreeding_coefficients(X + 1) = w.F(X - 1);  // full sib of the previous line
-      } else if (waiting != 0) {
-        // waiting is no ancestor of X: a member between them with waiting as a parent would
-        // have needed its F and walked it.
-        ancestor_walks(w, waiting, X, w.inbreeding_coefficients(waiting + 1),
-                       w.inbreeding_coefficients(X + 1));
-        waiting = 0;
+        // A full sib of the previous line has its F: the same walk, or its result.
+        if (w.walk_for(X - 1) == 0) {
+          w.inbreeding_coefficients(X + 1) = w.F(X - 1);
+        } else {
+          w.walk_for(X) = w.walk_for(X - 1);
+        }
       } else {
-        waiting = X;
+        w.walk_for(X) = X;
       }
     } else {
       w.inbreeding_coefficients(X + 1) = 0.0;
@@ -386,7 +411,22 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     }
   }
 
-  if (waiting != 0) walk_waiting();
+  // A caller that keeps the work arrays finds F of every member: the walks never needed run now,
+  // two at a time.
+  if (work) {
+    std::int32_t held = 0;
+    for (std::int32_t X = 1; X <= n; ++X) {
+      if (w.walk_for(X) != X) continue;
+      if (held == 0) {
+        held = X;
+      } else {
+        settle_F(w, held, X);
+        held = 0;
+      }
+    }
+    if (held != 0) settle_F(w, held, 0);
+    for (std::int32_t X = 1; X <= n; ++X) settle_F(w, X, 0);
+  }
 
   if (inconsistency_found) {
     rt::text_out& con = rt::console();

@@ -33,10 +33,14 @@ struct pedigree_member {
 };
 
 // The pass's work arrays. The pass sizes them itself; a caller that hands its own (the tests)
-// finds F and D of every member in them afterwards.
+// finds F and D of every member in them afterwards. Without them, the pass works out F only
+// for the members that are parents: nothing else reads it.
 struct pedigree_work {
   rt::vec1<pedigree_member> member;           // n_pedigree + 1: the last stands in for an unknown parent
   rt::vec1<double> inbreeding_coefficients;   // n_pedigree + 1: F(X) at element X + 1, F(0) = -1
+  // n_pedigree: 0 once F(X) is set, else the member whose walk gives it (X itself, or the first
+  // of the run of full sibs X ends). F waits for a walk until an offspring needs it.
+  rt::vec1<std::int32_t> walk_for;
   // The ancestors still to visit in walk 0 and in walk 1, each a set of member numbers: a bit
   // per member in level 0, and in each higher level a bit per word of the level below that is
   // not zero.

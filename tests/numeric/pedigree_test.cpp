@@ -131,7 +131,7 @@ program_arrays arrays_for(const pass_setup& c, int n) {
 
 // Runs the pass in the current folder on "ped.txt" as it stands; the stores stay linked.
 void run_here(pass_run& r, const pass_setup& c, int n, bool init_stores = true,
-              bool capture = true) {
+              bool capture = true, bool keep_work = true) {
   program_arrays a = arrays_for(c, n);
   if (init_stores) {
     const int NZ = c.NZ ? c.NZ : 16 * (n + 1) * 4 + 64;
@@ -141,7 +141,7 @@ void run_here(pass_run& r, const pass_setup& c, int n, bool init_stores = true,
     num::sparse_init(r.rel);
   }
   if (capture) testing::internal::CaptureStdout();
-  num::pedigree_pass(a.in, a.NLEV, a.CORR, a.g_inverse, r.eq, r.rel, &r.work);
+  num::pedigree_pass(a.in, a.NLEV, a.CORR, a.g_inverse, r.eq, r.rel, keep_work ? &r.work : nullptr);
   std::fflush(stdout);
   if (capture) r.console = testing::internal::GetCapturedStdout();
   r.error_file = read_file("ERROR FILE.txt");
@@ -344,20 +344,23 @@ TEST(PedigreeInbreeding, DeepPedigreeWithThousandsOfAncestors) {
   }
 }
 
-// The pass may hold a member's walk back and run it beside the next member's: a member whose
-// parent or full sib on the line before has its walk held, a held walk at the end of the
-// pedigree, members with one unknown parent in between, and pedigrees where parents come from
-// the last few lines. F and D are bit for bit those of walks one after the other.
+// The pass walks for a member's F only when an offspring's line needs it, the walks of both
+// parents side by side when both wait: a member whose walk is held across lines, a full sib
+// whose F waits for the walk of the first of its run, members never a parent (walked at the end
+// for the caller that keeps the work arrays), and pedigrees where parents come from the last few lines. F and D are bit for bit those of
+// walks one after the other.
 TEST(PedigreeInbreeding, HeldWalksGiveThePlainResults) {
   std::vector<ped_line> hand = {
       {1, 0, 0}, {2, 0, 0}, {3, 1, 2}, {4, 2, 1},
-      {5, 3, 4},              // walk held
-      {6, 5, 3},              // parent 5 held: walked first, then 6 held
-      {7, 0, 6},              // one unknown parent, 6 still held
-      {8, 4, 3},              // walks of 6 and 8 side by side
-      {9, 3, 5}, {10, 5, 3},  // full sib of the held 9
-      {11, 10, 8}, {12, 9, 6},
-      {13, 12, 11},           // held at the end
+      {5, 3, 4},              // 3 and its full sib 4: one walk
+      {6, 5, 3},              // 5 walked, 3 known
+      {7, 0, 6},              // one unknown parent: 6 walked
+      {8, 4, 3},              // 8 waits
+      {9, 3, 5}, {10, 5, 3},  // 10 waits for the walk of its full sib 9
+      {11, 10, 8},            // walks of 9 and 8 side by side; 10 takes F of 9
+      {12, 9, 6},
+      {13, 12, 11},           // walks of 12 and 11 side by side
+      {14, 12, 11},           // 13 and 14 never parents: walked at the end, once
   };
   std::vector<std::vector<ped_line>> cases = {hand};
   for (unsigned seed = 1; seed <= 6; ++seed) cases.push_back(random_pedigree(400, 3 + 4 * static_cast<int>(seed), seed));
@@ -371,6 +374,36 @@ TEST(PedigreeInbreeding, HeldWalksGiveThePlainResults) {
       ASSERT_EQ(r.work.D(X), D[X]) << "D of member " << X;
     }
     ASSERT_NO_FATAL_FAILURE(expect_F_and_D(r, cases[c]));
+  }
+}
+
+// Without the work arrays the pass leaves out the walks no offspring needs; the stores it fills
+// must be bit for bit those of the run that works out F of every member.
+TEST(PedigreeInbreeding, StoresDoNotDependOnKeepingTheWorkArrays) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const std::vector<ped_line> p = random_pedigree(600, 5 + 20 * static_cast<int>(seed), seed + 40);
+    pass_setup c;
+    c.n_effects = 2;
+    c.CORR = {2, 0};
+    c.g[0][1] = c.g[1][0] = -0.25;
+    c.g[1][1] = 2.0;
+    enter_scratch("ped_keep_" + std::to_string(seed));
+    write_file("ped.txt", ped_text(p));
+    pass_run kept, dropped;
+    run_here(kept, c, static_cast<int>(p.size()));
+    run_here(dropped, c, static_cast<int>(p.size()), true, true, false);
+    EXPECT_EQ(dropped.console, kept.console);
+    for (num::sparse_store* s : {&kept.eq, &kept.rel, &dropped.eq, &dropped.rel}) num::sparse_finish(*s);
+    for (auto [a, b] : {std::pair{&kept.eq, &dropped.eq}, std::pair{&kept.rel, &dropped.rel}}) {
+      ASSERT_EQ(a->order, b->order);
+      for (int i = 1; i <= a->order + 1; ++i) ASSERT_EQ(a->row_start(i), b->row_start(i)) << "row " << i;
+      for (int k = 1; k < a->row_start(a->order + 1); ++k) {
+        ASSERT_EQ(a->column(k), b->column(k)) << "slot " << k;
+        ASSERT_EQ(a->value(k), b->value(k)) << "slot " << k;
+      }
+    }
+    EXPECT_GT(store_entries(kept.eq).size(), 3u * p.size());
   }
 }
 
