@@ -1,8 +1,10 @@
 // The pedigree pass: parent checks, inbreeding, inverse relationship terms.
 #include "numeric/pedigree.hpp"
 
+#include <cstdio>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "numeric/equation_coding.hpp"
 #include "runtime/process.hpp"
@@ -124,6 +126,7 @@ void allocate_work(pedigree_work& w, std::int32_t n) {
   w.inbreeding_coefficients.assign(static_cast<std::int64_t>(n) + 1, 0.0);
   w.inbreeding_coefficients(1) = -1.0;  // F(0): an unknown parent
   w.walk_for.assign(n, 0);
+  w.walks_side_by_side = 0;
   pending_allocate(w, n);
 }
 
@@ -256,24 +259,41 @@ void ancestor_walks(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_
   }
 }
 
-// The walks F(X) and F(Y) still wait for, run, and F(X) and F(Y) set (X, Y 0: none). A member
-// whose F waits for the walk of another (a full sib before it) takes that member's F.
-void settle_F(pedigree_work& w, std::int32_t X, std::int32_t Y) {
-  auto root = [&](std::int32_t m) {
-    const std::int32_t r = m > 0 ? w.walk_for(m) : 0;
-    return r != 0 && w.walk_for(r) != 0 ? r : 0;  // 0 also when r's walk has run
-  };
-  const std::int32_t r_X = root(X);
-  const std::int32_t r_Y = root(Y);
-  if (r_X != 0 && r_Y != 0 && r_X != r_Y) {
-    ancestor_walks(w, r_X, r_Y, w.inbreeding_coefficients(r_X + 1),
-                   w.inbreeding_coefficients(r_Y + 1));
-    w.walk_for(r_X) = 0;
-    w.walk_for(r_Y) = 0;
-  } else if (r_X != 0 || r_Y != 0) {
-    const std::int32_t r = r_X != 0 ? r_X : r_Y;
-    w.inbreeding_coefficients(r + 1) = ancestor_walk(w, r);
-    w.walk_for(r) = 0;
+// The member whose walk F(m) still waits for, 0 when F(m) is set or its walk has run.
+std::int32_t walk_root(const pedigree_work& w, std::int32_t m) {
+  const std::int32_t r = m > 0 ? w.walk_for(m) : 0;
+  return r != 0 && w.walk_for(r) != 0 ? r : 0;
+}
+
+void run_walk(pedigree_work& w, std::int32_t r) {
+  w.inbreeding_coefficients(r + 1) = ancestor_walk(w, r);
+  w.walk_for(r) = 0;
+}
+
+void run_walks(pedigree_work& w, std::int32_t r, std::int32_t t) {
+  ancestor_walks(w, r, t, w.inbreeding_coefficients(r + 1), w.inbreeding_coefficients(t + 1));
+  w.walk_for(r) = 0;
+  w.walk_for(t) = 0;
+  ++w.walks_side_by_side;
+}
+
+// Sets F(X) and F(Y) (X, Y 0: none), running the walks they still wait for. A walk held back
+// (held, 0 none) runs beside a lone walk needed here; two walks needed here run side by side
+// and leave it held. A member whose F waits for the walk of another (a full sib before it)
+// takes that member's F.
+void settle_F(pedigree_work& w, std::int32_t X, std::int32_t Y, std::int32_t& held) {
+  std::int32_t r = walk_root(w, X);
+  std::int32_t t = walk_root(w, Y);
+  if (r == t) t = 0;             // one walk serves both (or none is needed)
+  if (r == 0) std::swap(r, t);   // r the walk when only one is needed
+  if (r != 0) {
+    if (t == 0 && held != 0 && held != r) t = held;
+    if (held == r || held == t) held = 0;
+    if (t != 0) {
+      run_walks(w, r, t);
+    } else {
+      run_walk(w, r);
+    }
   }
   for (const std::int32_t m : {X, Y}) {
     if (m > 0 && w.walk_for(m) != 0) {
@@ -281,6 +301,65 @@ void settle_F(pedigree_work& w, std::int32_t X, std::int32_t Y) {
       w.walk_for(m) = 0;
     }
   }
+}
+
+// A member the scan of "ped.txt" names as a parent will need its F: its walk is held until
+// another walk can run beside it, instead of waiting for its first offspring's line, which
+// mostly needs one walk only.
+void hold_walk(pedigree_work& w, std::int32_t X, std::int32_t& held) {
+  const std::int32_t r = walk_root(w, X);
+  if (r == 0 || r == held) return;
+  if (held == 0) {
+    held = r;
+  } else {
+    run_walks(w, held, r);
+    held = 0;
+  }
+}
+
+// Marks every member that a line of "ped.txt" names as sire or dam, from a plain scan of the
+// file ahead of the pass. The marks only choose when a walk runs, early and beside another or
+// when an offspring's line needs it; F is the same either way. So anything the scan does not
+// take for n lines of three plain integers (a statement over two lines, a value that is not a
+// plain integer, a missing file) ends it with no marks, and the pass reads and checks the file
+// as always.
+bool scan_parents(std::int32_t n, rt::vec1<std::uint8_t>& named) {
+  named.assign(n, 0);
+  std::FILE* f = std::fopen("ped.txt", "rb");
+  if (!f) return false;
+  bool ok = true;
+  for (std::int32_t line = 0; line < n && ok; ++line) {
+    std::int64_t value[3];
+    int count = 0;
+    int c = getc_unlocked(f);
+    for (;;) {
+      while (c == ' ' || c == '\t' || c == '\r') c = getc_unlocked(f);
+      if (c == '\n' || c == EOF) break;
+      const bool negative = c == '-';
+      if (c == '-' || c == '+') c = getc_unlocked(f);
+      if (c < '0' || c > '9' || count == 3) {
+        ok = false;
+        break;
+      }
+      std::int64_t v = 0;
+      while (c >= '0' && c <= '9') {
+        if (v < (std::int64_t{1} << 40)) v = v * 10 + (c - '0');
+        c = getc_unlocked(f);
+      }
+      if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != EOF) {
+        ok = false;
+        break;
+      }
+      value[count++] = negative ? -v : v;
+    }
+    if (count != 3) ok = false;
+    if (!ok) break;
+    for (int k = 1; k <= 2; ++k)
+      if (value[k] >= 1 && value[k] <= n) named(value[k]) = 1;
+  }
+  std::fclose(f);
+  if (!ok) named.assign(n, 0);
+  return ok;
 }
 
 }  // namespace
@@ -316,11 +395,15 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   const double pair_weight[3] = {1.0, -0.5, -0.5};
   std::int32_t IER = 0;   // status of the last SBSIJ call
   bool inconsistency_found = false;
-  // A member's F is read only by its offspring's D; its own terms need only its D. So its walk
-  // waits until its first offspring's line: a member that is no parent is never walked (often
-  // more than half of the walks' work), and when both parents of a line still wait, their
-  // walks run side by side. F of a member is the same whenever it is walked: the walk reads
-  // only the parents and D of its ancestors, all fixed by then.
+  // A member's F is read only by its offspring's D; its own terms need only its D. So a member
+  // that is no parent is never walked (often more than half of the walks' work). A member the
+  // scan names as a parent is walked beside the next such member, or when an offspring's line
+  // needs its F, whichever comes first; any other member only when an offspring's line needs
+  // it. F of a member is the same whenever it is walked: the walk reads only the parents and D
+  // of its ancestors, all fixed by then.
+  rt::vec1<std::uint8_t> named_parent;
+  const bool scanned = scan_parents(n, named_parent);
+  std::int32_t held = 0;  // a walk held back to run beside another (0 none)
   std::int64_t next_report = in.progress_interval;
   for (std::int32_t X = 1; X <= n; ++X) {
     std::int32_t member = 0, sire = 0, dam = 0;
@@ -355,7 +438,7 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     x.larger_parent = sire > dam ? sire : dam;
     x.smaller_parent = sire > dam ? dam : sire;
 
-    settle_F(w, sire, dam);
+    settle_F(w, sire, dam, held);
     const double D = 0.5 - (w.F(sire) + w.F(dam)) * 0.25;
     x.mendelian_variance_factor = D;
 
@@ -371,6 +454,7 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
       } else {
         w.walk_for(X) = X;
       }
+      if (scanned && named_parent(X)) hold_walk(w, X, held);
     } else {
       w.inbreeding_coefficients(X + 1) = 0.0;
     }
@@ -414,18 +498,10 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   // A caller that keeps the work arrays finds F of every member: the walks never needed run now,
   // two at a time.
   if (work) {
-    std::int32_t held = 0;
-    for (std::int32_t X = 1; X <= n; ++X) {
-      if (w.walk_for(X) != X) continue;
-      if (held == 0) {
-        held = X;
-      } else {
-        settle_F(w, held, X);
-        held = 0;
-      }
-    }
-    if (held != 0) settle_F(w, held, 0);
-    for (std::int32_t X = 1; X <= n; ++X) settle_F(w, X, 0);
+    const std::int64_t pass_pairs = w.walks_side_by_side;
+    for (std::int32_t X = 1; X <= n; ++X) hold_walk(w, X, held);
+    for (std::int32_t X = 1; X <= n; ++X) settle_F(w, X, 0, held);
+    w.walks_side_by_side = pass_pairs;
   }
 
   if (inconsistency_found) {

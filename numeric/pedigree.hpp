@@ -41,6 +41,7 @@ struct pedigree_work {
   // n_pedigree: 0 once F(X) is set, else the member whose walk gives it (X itself, or the first
   // of the run of full sibs X ends). F waits for a walk until an offspring needs it.
   rt::vec1<std::int32_t> walk_for;
+  std::int64_t walks_side_by_side = 0;        // pairs of walks run together before the walks at the end
   // The ancestors still to visit in walk 0 and in walk 1, each a set of member numbers: a bit
   // per member in level 0, and in each higher level a bit per word of the level below that is
   // not zero.

@@ -377,6 +377,51 @@ TEST(PedigreeInbreeding, HeldWalksGiveThePlainResults) {
   }
 }
 
+// The scan of "ped.txt" ahead of the pass lets each walk a parent needs run beside another; a
+// file the scan does not take (here a line over two lines, which the pass reads as one
+// statement) leaves the walks to the offspring's lines. F, D and the stores are the same.
+TEST(PedigreeInbreeding, WalksOfParentsRunInPairsWhenTheScanTakesTheFile) {
+  const std::vector<ped_line> p = random_pedigree(3000, 400, 77);
+  const int n = static_cast<int>(p.size());
+  // The walks the pass needs: one per run of consecutive full sibs with a member that is a
+  // parent, parents as the checks leave them.
+  const std::vector<ped_line> q = cleaned(p);
+  std::vector<int> first_sib(n + 1, 0);
+  std::set<int> roots;
+  for (int X = 1; X <= n; ++X) {
+    const auto& l = q[X - 1];
+    const bool sib = X > 1 && std::minmax(l.sire, l.dam) == std::minmax(q[X - 2].sire, q[X - 2].dam);
+    first_sib[X] = sib ? first_sib[X - 1] : X;
+  }
+  for (const auto& l : q)
+    for (int parent : {l.sire, l.dam})
+      if (parent > 0 && q[parent - 1].sire > 0 && q[parent - 1].dam > 0) roots.insert(first_sib[parent]);
+  ASSERT_GT(roots.size(), 1000u);
+
+  pass_run whole = run_pass("ped_scan_whole", p);
+  std::string split = ped_text(p);
+  split.replace(split.find(' '), 1, "\n");  // "1\n0 0": one statement over two lines
+  enter_scratch("ped_scan_split");
+  write_file("ped.txt", split);
+  pass_run lazy;
+  run_here(lazy, {}, n);
+  EXPECT_EQ(lazy.console, whole.console);
+  // Nearly every walk in a pair: a walk held is run alone when the next line needs it.
+  EXPECT_GE(200 * whole.work.walks_side_by_side, 95 * static_cast<std::int64_t>(roots.size()));
+  EXPECT_LT(4 * lazy.work.walks_side_by_side, static_cast<std::int64_t>(roots.size()));
+
+  std::vector<double> F, D;
+  plain_walks(q, F, D);
+  for (int X = 1; X <= n; ++X) {
+    ASSERT_EQ(whole.work.F(X), F[X]) << "F of member " << X;
+    ASSERT_EQ(lazy.work.F(X), F[X]) << "F of member " << X;
+    ASSERT_EQ(whole.work.D(X), D[X]) << "D of member " << X;
+    ASSERT_EQ(lazy.work.D(X), D[X]) << "D of member " << X;
+  }
+  num::sparse_finish(lazy.rel);
+  EXPECT_EQ(store_entries(lazy.rel), store_entries(whole.rel));
+}
+
 // Without the work arrays the pass leaves out the walks no offspring needs; the stores it fills
 // must be bit for bit those of the run that works out F of every member.
 TEST(PedigreeInbreeding, StoresDoNotDependOnKeepingTheWorkArrays) {
