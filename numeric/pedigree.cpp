@@ -1,7 +1,6 @@
 // The pedigree pass: parent checks, inbreeding, inverse relationship terms.
 #include "numeric/pedigree.hpp"
 
-#include <cstdio>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -317,49 +316,43 @@ void hold_walk(pedigree_work& w, std::int32_t X, std::int32_t& held) {
   }
 }
 
-// Marks every member that a line of "ped.txt" names as sire or dam, from a plain scan of the
-// file ahead of the pass. The marks only choose when a walk runs, early and beside another or
-// when an offspring's line needs it; F is the same either way. So anything the scan does not
-// take for n lines of three plain integers (a statement over two lines, a value that is not a
-// plain integer, a missing file) ends it with no marks, and the pass reads and checks the file
-// as always.
-bool scan_parents(std::int32_t n, rt::vec1<std::uint8_t>& named) {
+// Marks every member that a line of "ped.txt" (text, as read for the pass) names as sire or
+// dam, from a plain scan of the text ahead of the pass. The marks only choose when a walk runs,
+// early and beside another or when an offspring's line needs it; F is the same either way. So
+// anything the scan does not take for n lines of three plain integers (a statement over two
+// lines, a value that is not a plain integer) ends it with no marks, and the pass reads and
+// checks the file as always.
+bool scan_parents(std::string_view text, std::int32_t n, rt::vec1<std::uint8_t>& named) {
   named.assign(n, 0);
-  std::FILE* f = std::fopen("ped.txt", "rb");
-  if (!f) return false;
-  bool ok = true;
-  for (std::int32_t line = 0; line < n && ok; ++line) {
+  const char* c = text.data();
+  const char* const end = c + text.size();
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; };
+  auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  auto give_up = [&] {
+    named.assign(n, 0);
+    return false;
+  };
+  for (std::int32_t line = 0; line < n; ++line) {
     std::int64_t value[3];
     int count = 0;
-    int c = getc_unlocked(f);
     for (;;) {
-      while (c == ' ' || c == '\t' || c == '\r') c = getc_unlocked(f);
-      if (c == '\n' || c == EOF) break;
-      const bool negative = c == '-';
-      if (c == '-' || c == '+') c = getc_unlocked(f);
-      if (c < '0' || c > '9' || count == 3) {
-        ok = false;
-        break;
-      }
+      while (c != end && blank(*c)) ++c;
+      if (c == end || *c == '\n') break;
+      const bool negative = *c == '-';
+      if (*c == '-' || *c == '+') ++c;
+      if (c == end || !digit(*c) || count == 3) return give_up();
       std::int64_t v = 0;
-      while (c >= '0' && c <= '9') {
-        if (v < (std::int64_t{1} << 40)) v = v * 10 + (c - '0');
-        c = getc_unlocked(f);
-      }
-      if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != EOF) {
-        ok = false;
-        break;
-      }
+      for (; c != end && digit(*c); ++c)
+        if (v < (std::int64_t{1} << 40)) v = v * 10 + (*c - '0');
+      if (c != end && !blank(*c) && *c != '\n') return give_up();
       value[count++] = negative ? -v : v;
     }
-    if (count != 3) ok = false;
-    if (!ok) break;
+    if (count != 3) return give_up();
+    if (c != end) ++c;  // the line's end
     for (int k = 1; k <= 2; ++k)
       if (value[k] >= 1 && value[k] <= n) named(value[k]) = 1;
   }
-  std::fclose(f);
-  if (!ok) named.assign(n, 0);
-  return ok;
+  return true;
 }
 
 }  // namespace
@@ -402,7 +395,7 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
   // it. F of a member is the same whenever it is walked: the walk reads only the parents and D
   // of its ancestors, all fixed by then.
   rt::vec1<std::uint8_t> named_parent;
-  const bool scanned = scan_parents(n, named_parent);
+  const bool scanned = scan_parents(ped.text, n, named_parent);
   std::int32_t held = 0;  // a walk held back to run beside another (0 none)
   std::int64_t next_report = in.progress_interval;
   for (std::int32_t X = 1; X <= n; ++X) {

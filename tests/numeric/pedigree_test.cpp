@@ -420,6 +420,17 @@ TEST(PedigreeInbreeding, WalksOfParentsRunInPairsWhenTheScanTakesTheFile) {
   }
   num::sparse_finish(lazy.rel);
   EXPECT_EQ(store_entries(lazy.rel), store_entries(whole.rel));
+
+  // Tabs and CR LF line ends are plain text to the scan.
+  std::string crlf_tabs;
+  for (const ped_line& l : p)
+    crlf_tabs += std::to_string(l.member) + "\t" + std::to_string(l.sire) + "  " + std::to_string(l.dam) + "\r\n";
+  enter_scratch("ped_scan_crlf");
+  write_file("ped.txt", crlf_tabs);
+  pass_run crlf_run;
+  run_here(crlf_run, {}, n);
+  EXPECT_EQ(crlf_run.work.walks_side_by_side, whole.work.walks_side_by_side);
+  for (int X = 1; X <= n; ++X) ASSERT_EQ(crlf_run.work.F(X), F[X]) << "F of member " << X;
 }
 
 // Without the work arrays the pass leaves out the walks no offspring needs; the stores it fills
