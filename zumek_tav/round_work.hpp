@@ -22,7 +22,9 @@ struct round_work {
   rt::vec1<std::int32_t> effect_offset; // n_effects + 1: equations before effect e
 
   // The sweep's paired copy of the sample (sample_layout.hpp), laid out on the first sweep of
-  // a system of at least layout_min_equations equations. The comparison build never uses it.
+  // a system of at least layout_min_equations equations. Each sweep copies the sample in and
+  // keeps the copy in step with every draw, so it holds the sample until the round ends (the
+  // variance draws read the block's forms from it). The comparison build never uses it.
   num::sample_layout layout;
 #ifdef ZUMEK_LITERAL_ROUNDS
   std::int32_t layout_min_equations = INT32_MAX;
