@@ -13,8 +13,10 @@
 
 namespace num {
 
-// Below this many equations the sample sits in cache and the copy costs more than it saves.
-constexpr std::int32_t sample_layout_min_equations = 1 << 20;
+// From this many equations up (8 MiB of sample) the sample no longer sits in cache: the
+// passes that read it at scattered equations fetch ahead, and the sweeps lay it out in pairs.
+// Below it both cost more than they save.
+constexpr std::int32_t large_sample_equations = 1 << 20;
 
 struct sample_layout {
   bool active = false;               // false: the sweep reads the sample in equation order

@@ -29,7 +29,7 @@ struct round_work {
 #ifdef ZUMEK_LITERAL_ROUNDS
   std::int32_t layout_min_equations = INT32_MAX;
 #else
-  std::int32_t layout_min_equations = num::sample_layout_min_equations;
+  std::int32_t layout_min_equations = num::large_sample_equations;
 #endif
   bool layout_built = false;
 
