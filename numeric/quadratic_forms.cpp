@@ -20,7 +20,8 @@ namespace {
 void block_quadratic_forms(rt::vec3<double>& QFORM, std::int32_t j, std::int32_t typo,
                            std::int32_t corr, std::int32_t n_effects, std::int32_t len,
                            std::int32_t n_equations, const rt::vec1<double>& sample,
-                           const rt::vec1<std::int32_t>& effect_offset, const sparse_store& A) {
+                           const rt::vec1<std::int32_t>& effect_offset, const sparse_store& A,
+                           const double* pairs) {
   if (corr > 2 || j + corr - 1 > n_effects)
     rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
   if (typo == 2 && len != A.order) stop_bilinear_dimensions();
@@ -30,24 +31,34 @@ void block_quadratic_forms(rt::vec3<double>& QFORM, std::int32_t j, std::int32_t
 
   if (typo == 2 && corr == 2) {
     // The three forms of a 2 x 2 pedigree block in one pass over A, each summed in the same
-    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2).
-    const double* u = sample.data() + effect_offset(j);       // u[i - 1] is member 1's u(i)
-    const double* v = sample.data() + effect_offset(j + 1);   // v[i - 1] is member 2's u(i)
+    // order as on its own: (1, 1), (1, 2) = (2, 1) and (2, 2). Member 1's u(i) is
+    // u[(i - 1) step], member 2's v[(i - 1) step].
+    const double* u = sample.data() + effect_offset(j);
+    const double* v = sample.data() + effect_offset(j + 1);
+    std::int64_t step = 1;
+    if (pairs) {
+      u = pairs;
+      v = pairs + 1;
+      step = 2;
+    }
     double q11 = 0.0, q12 = 0.0, q22 = 0.0;
-    for (std::int32_t i = 1; i <= A.order; ++i)
+    for (std::int32_t i = 1; i <= A.order; ++i) {
+      const double ui = u[(i - 1) * step], vi = v[(i - 1) * step];
       for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
         const std::int32_t c = A.column(k);
         const double x = A.value(k);
         if (c == i) {
-          q11 = q11 + u[i - 1] * x * u[i - 1];
-          q12 = q12 + u[i - 1] * x * v[i - 1];
-          q22 = q22 + v[i - 1] * x * v[i - 1];
+          q11 = q11 + ui * x * ui;
+          q12 = q12 + ui * x * vi;
+          q22 = q22 + vi * x * vi;
         } else if (c > i) {
-          q11 = q11 + (u[i - 1] * u[c - 1] + u[i - 1] * u[c - 1]) * x;
-          q12 = q12 + (u[i - 1] * v[c - 1] + v[i - 1] * u[c - 1]) * x;
-          q22 = q22 + (v[i - 1] * v[c - 1] + v[i - 1] * v[c - 1]) * x;
+          const double uc = u[(c - 1) * step], vc = v[(c - 1) * step];
+          q11 = q11 + (ui * uc + ui * uc) * x;
+          q12 = q12 + (ui * vc + vi * uc) * x;
+          q22 = q22 + (vi * vc + vi * vc) * x;
         }
       }
+    }
     QFORM(j, 1, 1) = q11;
     QFORM(j, 1, 2) = q12;
     QFORM(j, 2, 1) = q12;

@@ -18,11 +18,14 @@ namespace num {
 // First the block is checked: an order above 2 or a block past effect n_effects stops with
 // "BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION"; a pedigree effect whose len is not
 // A.order, or a member's slice past equation n_equations, with "INCOMPATIBLE DIMENSIONS FOR
-// THE BILINEARFORM COMPUTATION". The caller has checked typo.
+// THE BILINEARFORM COMPUTATION". The caller has checked typo. pairs, when given for a 2 x 2
+// pedigree block, holds the same values as sample laid out in pairs (member 1's u(i) at
+// pairs[2 i - 2], member 2's at pairs[2 i - 1]); the forms then read them from there.
 void block_quadratic_forms(rt::vec3<double>& QFORM, std::int32_t j, std::int32_t typo,
                            std::int32_t corr, std::int32_t n_effects, std::int32_t len,
                            std::int32_t n_equations, const rt::vec1<double>& sample,
-                           const rt::vec1<std::int32_t>& effect_offset, const sparse_store& A);
+                           const rt::vec1<std::int32_t>& effect_offset, const sparse_store& A,
+                           const double* pairs = nullptr);
 
 // Ends the run on a variance draw of effect j that is not a finite positive number.
 [[noreturn]] void stop_variance_not_finite(std::int32_t j);

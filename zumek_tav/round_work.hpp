@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "numeric/sample_layout.hpp"
 #include "runtime/array.hpp"
 
 namespace tav {
@@ -19,6 +20,18 @@ struct round_work {
   rt::vec3<std::int32_t> block_offset;  // (n_effects, 2, 2): equations before e / before member c
   rt::vec3<double> block_ginv_row;      // (n_effects, 2, 1): g_inverse(b, e - b + 1, c)
   rt::vec1<std::int32_t> effect_offset; // n_effects + 1: equations before effect e
+
+  // The sweep's paired copy of the sample (sample_layout.hpp), laid out on the first sweep of
+  // a system of at least layout_min_equations equations. Each sweep copies the sample in and
+  // keeps the copy in step with every draw, so it holds the sample until the round ends (the
+  // variance draws read the block's forms from it). The comparison build never uses it.
+  num::sample_layout layout;
+#ifdef ZUMEK_LITERAL_ROUNDS
+  std::int32_t layout_min_equations = INT32_MAX;
+#else
+  std::int32_t layout_min_equations = num::large_sample_equations;
+#endif
+  bool layout_built = false;
 
   // Prior of the 2 x 2 block draws: set in round 1, kept for the rest of the run.
   rt::vec3<double> type2_prior_scale;   // (2, 2, 1): element (a, b, 1)

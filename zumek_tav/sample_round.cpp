@@ -60,9 +60,8 @@ void build_block_bookkeeping(run_state& s) {
 // and data terms scatter over the whole sample, which at a large size no longer sits in cache
 // (up to a quarter off the round at a million pedigree members). A sample that fits in cache gains
 // nothing from it and pays for the extra pass over each row, so the sweep fetches ahead only
-// from sweep_prefetch_min_equations equations (8 MiB of sample) up.
+// for a large sample (num::large_sample_equations).
 constexpr std::int32_t sweep_prefetch_rows = 16;
-constexpr std::int32_t sweep_prefetch_min_equations = 1 << 20;
 
 void sweep_location_effects(run_state& s) {
   round_work& w = s.round;
@@ -71,7 +70,22 @@ void sweep_location_effects(run_state& s) {
   const num::sparse_store& GMAT = s.GMAT;
   rt::vec1<double>& sample = s.sample;
   rt::text_out& con = rt::console();
-  const bool fetch_ahead = s.n_equations >= sweep_prefetch_min_equations;
+  const bool fetch_ahead = s.n_equations >= num::large_sample_equations;
+
+  // The sweep reads the sample from y: the paired layout when it is in use, else the sample
+  // itself. at(q) is where equation q lies in y, wcol[k] where WW's column k lies.
+  num::sample_layout& L = w.layout;
+  if (!w.layout_built) {
+    num::build_sample_layout(L, w.layout_min_equations, ne, s.n_equations, s.TYPO, s.CORR,
+                             s.remaining_levels, w.block_start, w.effect_offset, GMAT.order, WW);
+    w.layout_built = true;
+  }
+  const bool paired = L.active;
+  if (paired) num::fill_sample_layout(L, sample, s.n_equations);
+  double* const y = (paired ? L.value.data() : sample.data()) - 1;   // 1-based
+  const std::int32_t* const wcol = (paired ? L.column.data() : WW.column.data()) - 1;
+  const std::int32_t* const place = paired ? L.place.data() - 1 : nullptr;
+  auto at = [place](std::int32_t q) { return place ? place[q] : q; };
 
   // Family walk of the family-correlated effect: current family, records left in it, position
   // of the record in it, the family's first equation. It carries over from level to level.
@@ -93,27 +107,39 @@ void sweep_location_effects(run_state& s) {
       rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
     }
     const double ginv11 = s.g_inverse(e, 1, 1);
+    const std::int32_t pf = paired ? L.pair_first(e) : -1;   // >= 0: the block lies in pairs
 
     for (std::int32_t l = 1; l <= levels; ++l) {
       const std::int32_t i = offset + l;
       if (fetch_ahead) {
-        num::sparse_prefetch_row_targets(WW, i + sweep_prefetch_rows, 0, sample.data(),
-                                         sample.size());
-        if (typo == 2 && b != 0)
-          for (std::int32_t c = 1; c <= s.CORR(b); ++c)
-            num::sparse_prefetch_row_targets(GMAT,
-                                             i - w.block_offset(e, 1, 1) + sweep_prefetch_rows,
-                                             w.block_offset(e, c, 2), sample.data(),
-                                             sample.size());
+        const std::int32_t r = i + sweep_prefetch_rows;
+        if (!paired)
+          num::sparse_prefetch_row_targets(WW, r, 0, sample.data(), sample.size());
+        else if (r <= WW.order)
+          for (std::int32_t k = WW.row_start(r); k < WW.row_start(r + 1); ++k)
+            rt::prefetch_read(y + wcol[k]);
+        if (typo == 2 && b != 0) {
+          const std::int32_t p = i - w.block_offset(e, 1, 1) + sweep_prefetch_rows;
+          if (pf >= 0) {   // one fetch brings both members' values
+            if (p <= GMAT.order)
+              for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k)
+                rt::prefetch_read(y + pf + 2 * GMAT.column(k) - 1);
+          } else {
+            for (std::int32_t c = 1; c <= s.CORR(b); ++c)
+              num::sparse_prefetch_row_targets(GMAT, p, w.block_offset(e, c, 2), sample.data(),
+                                               sample.size());
+          }
+        }
       }
+      const std::int32_t yi = at(i);
       double x = w.work_rhs(i);
       double d = 0.0;
       for (std::int32_t k = WW.row_start(i); k < WW.row_start(i + 1); ++k) {
-        const std::int32_t c = WW.column(k);
-        if (c == i)
+        const std::int32_t c = wcol[k];
+        if (c == yi)
           d = WW.value(k);
         else
-          x = x - WW.value(k) * sample(c);
+          x = x - WW.value(k) * y[c];
       }
 
       switch (typo) {
@@ -129,6 +155,7 @@ void sweep_location_effects(run_state& s) {
           for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
             const std::int32_t base = w.block_offset(e, c, 2);
             const double gi = w.block_ginv_row(e, c, 1);
+            const double* const yc = y + pf - 2 + c;   // paired: member c's level m at yc[2 m]
             for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k) {
               const std::int32_t q = base + GMAT.column(k);
               const double f = GMAT.value(k) * gi;
@@ -139,7 +166,7 @@ void sweep_location_effects(run_state& s) {
                   rt::write(con, {"PEDIGREE TERM BEYOND THE LAST EQUATION IN EFFECT", e});
                   rt::stop("FATAL ERROR: PROGRAM STOPPED", rt::exit_error);
                 }
-                x = x - f * sample(q);
+                x = x - f * (pf >= 0 ? yc[2 * GMAT.column(k)] : y[at(q)]);
               }
             }
           }
@@ -172,7 +199,7 @@ void sweep_location_effects(run_state& s) {
               if (q == i)
                 d = d + ginv11 * RINV(pos, pos);
               else
-                x = x - ginv11 * RINV(pos, m) * sample(q);
+                x = x - ginv11 * RINV(pos, m) * y[at(q)];
             }
           }
           break;
@@ -182,6 +209,7 @@ void sweep_location_effects(run_state& s) {
       sample(i) = x / d;
       const double z = num::rand_normal(s.seed);
       sample(i) = sample(i) + z / std::sqrt(d);
+      if (paired) y[yi] = sample(i);
     }
   }
 }

@@ -84,8 +84,14 @@ void block_quadratic_forms(run_state& s, std::int32_t j) {
   if (typo < 1 || typo > 3)
     rt::stop("BEWARE! CHECK <<TYPO>> AND <<CORR>> DECLARATION", rt::exit_error);
   if (typo == 3) return;
+  // A block the sweep laid out in pairs is read from there: the values are the same.
+  const num::sample_layout& L = w.layout;
+  const double* pairs = L.active && j <= L.pair_first.size() && L.pair_first(j) >= 0 &&
+                                s.CORR(j) == 2 && typo == 2
+                            ? L.value.data() + L.pair_first(j)
+                            : nullptr;
   num::block_quadratic_forms(w.QFORM, j, typo, s.CORR(j), s.n_effects, s.remaining_levels(j),
-                             s.n_equations, s.sample, w.effect_offset, s.GMAT);
+                             s.n_equations, s.sample, w.effect_offset, s.GMAT, pairs);
 }
 
 // Sequential draw of the 2 x 2 block of effect j: first variance, conditional variance,

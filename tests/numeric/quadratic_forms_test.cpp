@@ -76,6 +76,18 @@ TEST(BlockQuadraticForms, PedigreeBlockOfOrderTwoMatchesDenseAndSingleForms) {
   EXPECT_EQ(R(2, 1, 1), Q(2, 1, 1));
   num::block_quadratic_forms(R, 3, 2, 1, 3, 4, 10, sample, offset, A);
   EXPECT_EQ(R(3, 1, 1), Q(2, 2, 2));
+
+  // The same values laid out in pairs give the same bits.
+  double pairs[8];
+  for (int i = 0; i < 4; ++i) {
+    pairs[2 * i] = u[i];
+    pairs[2 * i + 1] = v[i];
+  }
+  rt::vec3<double> P;
+  P.resize(3, 2, 2, 0.0);
+  num::block_quadratic_forms(P, 2, 2, 2, 3, 4, 10, sample, offset, A, pairs);
+  for (int a = 1; a <= 2; ++a)
+    for (int b = 1; b <= 2; ++b) EXPECT_EQ(P(2, a, b), Q(2, a, b));
 }
 
 TEST(BlockQuadraticForms, IndependentEffectTakesThePlainProduct) {
