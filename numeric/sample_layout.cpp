@@ -41,6 +41,10 @@ void build_sample_layout(sample_layout& L, std::int32_t min_equations, std::int3
     L.pair_first(b) = first;
     L.pair_first(b + 1) = first;
   }
+  if (next == 1) {   // no block pairs: nothing to gain
+    L = sample_layout{};
+    return;
+  }
   for (; next <= n; ++next) L.place(next) = next + spare;
 
   const std::int64_t entries = store.order >= 1 ? store.row_start(store.order + 1) - 1 : 0;

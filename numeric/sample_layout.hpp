@@ -13,13 +13,13 @@
 
 namespace num {
 
-// From this many equations up (8 MiB of sample) the sample no longer sits in cache: the
-// passes that read it at scattered equations fetch ahead, and the sweeps lay it out in pairs.
-// Below it both cost more than they save.
+// From this many equations up (8 MiB of sample) the sample no longer sits in cache, and the
+// passes that read it at scattered equations fetch ahead; below it that costs more than it saves.
 constexpr std::int32_t large_sample_equations = 1 << 20;
 
 struct sample_layout {
-  bool active = false;               // false: the sweep reads the sample in equation order
+  bool active = false;               // false: the sweep reads the sample in equation order,
+                                     //   and the arrays below are empty
   rt::vec1<std::int32_t> place;      // n_equations: where equation i lies in value
   rt::vec1<std::int32_t> pair_first; // n_effects: places before the pairs of effect e's block,
                                      //   -1 when that block is not laid out in pairs
@@ -28,9 +28,9 @@ struct sample_layout {
 };
 
 // Lays out the sample for a system of n_equations equations and n_effects effects (effect
-// offsets and blocks as build_block_bookkeeping left them) when n_equations is at least
-// min_equations; otherwise leaves the layout inactive. A block is laid out in pairs when it
-// has two members, both pedigree effects (TYPO 2) with pedigree_order levels each. store is
+// offsets and blocks as build_block_bookkeeping left them). A block is laid out in pairs when
+// it has two members, both pedigree effects (TYPO 2) with pedigree_order levels each. The
+// layout stays inactive when no block pairs or n_equations is below min_equations. store is
 // the finished store the sweep walks (every column in 1 .. n_equations); its columns are
 // mapped once here.
 void build_sample_layout(sample_layout& L, std::int32_t min_equations, std::int32_t n_effects,

@@ -21,15 +21,16 @@ struct round_work {
   rt::vec3<double> block_ginv_row;      // (n_effects, 2, 1): g_inverse(b, e - b + 1, c)
   rt::vec1<std::int32_t> effect_offset; // n_effects + 1: equations before effect e
 
-  // The sweep's paired copy of the sample (sample_layout.hpp), laid out on the first sweep of
-  // a system of at least layout_min_equations equations. Each sweep copies the sample in and
-  // keeps the copy in step with every draw, so it holds the sample until the round ends (the
-  // variance draws read the block's forms from it). The comparison build never uses it.
+  // The sweep's paired copy of the sample (sample_layout.hpp), laid out on the first sweep.
+  // Each sweep copies the sample in and keeps the copy in step with every draw, so it holds
+  // the sample until the round ends (the variance draws read the block's forms from it).
+  // layout_min_equations is the smallest system laid out so: the comparison build (and a test
+  // that wants the plain sweep) sets it above any system.
   num::sample_layout layout;
 #ifdef ZUMEK_LITERAL_ROUNDS
   std::int32_t layout_min_equations = INT32_MAX;
 #else
-  std::int32_t layout_min_equations = num::large_sample_equations;
+  std::int32_t layout_min_equations = 1;
 #endif
   bool layout_built = false;
 

@@ -1,8 +1,9 @@
 // The programs against their comparison builds, on a generated data set of a few thousand
 // records in herds: the comparison builds invert every family on its own (the programs share one
 // inversion among families of equal link structure), order the equations by the plain list
-// walks, factor with the plain loop and reorder in place. Console, chain and solutions files
-// must be byte-identical, for both programs.
+// walks, factor with the plain loop and reorder in place, and zumek_tav's reads the sample in
+// equation order (the program reads its pedigree block in pairs). Console, chain and solutions
+// files must be byte-identical, for both programs.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -84,23 +84,26 @@ TEST(SampleLayout, PedigreeBlockGoesInAlignedPairsAndTheRestKeepsItsOrder) {
   for (std::int32_t i = 1; i <= n; ++i) EXPECT_EQ(L.value(L.place(i)), sample(i));
 }
 
-TEST(SampleLayout, StaysOffBelowItsSizeAndForBlocksThatDoNotPair) {
+TEST(SampleLayout, StaysOffBelowItsSizeAndWithoutABlockThatPairs) {
   const num::sparse_store st = store_of(8);
   num::sample_layout L;
   const effect_set s = make({2, 2}, {2, 0}, {4, 4});
   num::build_sample_layout(L, 9, s.n_effects, 8, s.TYPO, s.CORR, s.levels, s.block_start,
                            s.offset, 4, st);
   EXPECT_FALSE(L.active);
+  num::build_sample_layout(L, 8, s.n_effects, 8, s.TYPO, s.CORR, s.levels, s.block_start,
+                           s.offset, 4, st);
+  EXPECT_TRUE(L.active);
 
-  // A member with fewer levels than pedigree members, and a block with an independent member:
-  // the layout is built but every equation stays in place.
-  for (const effect_set& t : {make({2, 2}, {2, 0}, {4, 3}), make({2, 1}, {2, 0}, {4, 4})}) {
+  // A member with fewer levels than pedigree members, a block with an independent member, and
+  // two pedigree effects in blocks of their own do not pair.
+  for (const effect_set& t : {make({2, 2}, {2, 0}, {4, 3}), make({2, 1}, {2, 0}, {4, 4}),
+                              make({2, 2}, {1, 1}, {4, 4})}) {
     const std::int32_t n = t.offset(3);
-    const num::sparse_store tn = store_of(n);
     num::build_sample_layout(L, 1, t.n_effects, n, t.TYPO, t.CORR, t.levels, t.block_start,
-                             t.offset, 4, tn);
-    ASSERT_TRUE(L.active);
-    EXPECT_EQ(L.pair_first(1), -1);
-    for (std::int32_t i = 1; i <= n; ++i) EXPECT_EQ(L.place(i), i);
+                             t.offset, 4, store_of(n));
+    EXPECT_FALSE(L.active);
+    EXPECT_EQ(L.place.size(), 0);
+    EXPECT_EQ(L.value.size(), 0);
   }
 }
