@@ -155,7 +155,8 @@ void sweep_location_effects(run_state& s) {
           for (std::int32_t c = 1; c <= s.CORR(b); ++c) {
             const std::int32_t base = w.block_offset(e, c, 2);
             const double gi = w.block_ginv_row(e, c, 1);
-            const double* const yc = y + pf - 2 + c;   // paired: member c's level m at yc[2 m]
+            // Paired: member c's level m lies at yc[2 m].
+            const double* const yc = pf >= 0 ? y + (pf - 2 + c) : y;
             for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k) {
               const std::int32_t q = base + GMAT.column(k);
               const double f = GMAT.value(k) * gi;
