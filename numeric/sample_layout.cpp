@@ -1,4 +1,4 @@
-// The paired layout of the sample for the sweeps of large systems.
+// The paired layout of the sample for the single-site sweep.
 #include "numeric/sample_layout.hpp"
 
 #include "runtime/process.hpp"

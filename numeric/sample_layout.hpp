@@ -1,5 +1,5 @@
-// A second home for the sample during the sweeps of large systems, laid out for the reads of
-// the relationship terms: the two members of a 2 x 2 block of pedigree effects, each with a
+// A second home for the sample during the single-site sweep, laid out for the reads of the
+// relationship terms: the two members of a 2 x 2 block of pedigree effects, each with a
 // level per pedigree member, lie side by side level by level. A relationship entry reads both
 // members' values of one member, and with the pairs side by side that is one cache line where
 // the equation order has two far apart. Only where the values lie changes, never which values
@@ -12,10 +12,6 @@
 #include "runtime/array.hpp"
 
 namespace num {
-
-// From this many equations up (8 MiB of sample) the sample no longer sits in cache, and the
-// passes that read it at scattered equations fetch ahead; below it that costs more than it saves.
-constexpr std::int32_t large_sample_equations = 1 << 20;
 
 struct sample_layout {
   bool active = false;               // false: the sweep reads the sample in equation order,

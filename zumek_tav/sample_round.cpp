@@ -60,8 +60,9 @@ void build_block_bookkeeping(run_state& s) {
 // and data terms scatter over the whole sample, which at a large size no longer sits in cache
 // (up to a quarter off the round at a million pedigree members). A sample that fits in cache gains
 // nothing from it and pays for the extra pass over each row, so the sweep fetches ahead only
-// for a large sample (num::large_sample_equations).
+// from sweep_prefetch_min_equations equations (8 MiB of sample) up.
 constexpr std::int32_t sweep_prefetch_rows = 16;
+constexpr std::int32_t sweep_prefetch_min_equations = 1 << 20;
 
 void sweep_location_effects(run_state& s) {
   round_work& w = s.round;
@@ -70,7 +71,7 @@ void sweep_location_effects(run_state& s) {
   const num::sparse_store& GMAT = s.GMAT;
   rt::vec1<double>& sample = s.sample;
   rt::text_out& con = rt::console();
-  const bool fetch_ahead = s.n_equations >= num::large_sample_equations;
+  const bool fetch_ahead = s.n_equations >= sweep_prefetch_min_equations;
 
   // The sweep reads the sample from y: the paired layout when it is in use, else the sample
   // itself. at(q) is where equation q lies in y, wcol[k] where WW's column k lies.
