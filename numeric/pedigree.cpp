@@ -453,6 +453,19 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     }
 
     const std::int32_t line_ids[3] = {member, sire, dam};
+    // The line's rows of both stores are walked side by side first: on a large pedigree their
+    // chains lie far apart in memory, and the adds below would otherwise wait on every link.
+    {
+      sparse_row_ref rows[9];
+      std::size_t n_rows = 0;
+      for (std::int32_t a = 0; a < n_corr; ++a)
+        for (const std::int32_t id : line_ids)
+          if (id != 0) rows[n_rows++] = {&equation_store, id + first_equation[a] - 1};
+      if (in.fill_relationship_inverse)
+        for (const std::int32_t id : line_ids)
+          if (id != 0) rows[n_rows++] = {&relationship_inverse, id};
+      sparse_prefetch_chains(std::span<const sparse_row_ref>(rows, n_rows));
+    }
     // Row l of block a takes its terms of every block h (h before m, as the blocks come one
     // after the other) through a single walk of the row; the rows, and the two stores, are
     // independent of each other, and a full store stops the run with the same message

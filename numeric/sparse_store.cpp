@@ -288,6 +288,46 @@ void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<co
   }
 }
 
+void sparse_prefetch_chains(std::span<const sparse_row_ref> rows) {
+  constexpr std::size_t most = 16;
+  // Per walk: the 1-based arrays of its row's store and the entry it is at.
+  const std::int32_t* link[most];
+  const std::int32_t* column[most];
+  const double* value[most];
+  std::int32_t k[most];
+  std::size_t n = 0;
+  for (const sparse_row_ref& r : rows) {
+    if (n == most) break;
+    const sparse_store& s = *r.store;
+    if (r.row < 1 || r.row > s.order || s.fill_index.long_id.size() != s.order ||
+        s.fill_index.long_id(r.row) != 0)
+      continue;
+    const std::int32_t head = s.row_start(r.row);
+    if (head <= 0) continue;
+    link[n] = s.link.data() - 1;
+    column[n] = s.column.data() - 1;
+    value[n] = s.value.data() - 1;
+    k[n] = head;
+    ++n;
+  }
+  // A short row's chain has at most long_row_threshold entries; the bound only guards the loop.
+  for (std::int32_t step = 0; n > 0 && step < long_row_threshold; ++step) {
+    std::size_t going = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      __builtin_prefetch(column[i] + k[i]);
+      __builtin_prefetch(value[i] + k[i]);
+      const std::int32_t next = link[i][k[i]];
+      if (next > 0) {               // the row's last entry links to -row
+        link[going] = link[i];
+        column[going] = column[i];
+        value[going] = value[i];
+        k[going++] = next;
+      }
+    }
+    n = going;
+  }
+}
+
 std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std::int32_t> J,
                           std::span<const double> x, int message_level,
                           rt::text_out& message_unit) {

@@ -105,6 +105,20 @@ std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int me
 void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows);
 void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
 
+// A row of a store in linked form, for sparse_prefetch_chains.
+struct sparse_row_ref {
+  const sparse_store* store;
+  std::int32_t row;
+};
+
+// Hint for a caller about to add to several short rows (of one store or more) one after the
+// other: walks their chains side by side, one entry of each per step, and asks for every
+// entry's column and value. Walked alone, a chain waits on each link in turn; side by side,
+// the loads of the chains overlap, and the adds then find the chains in cache. Long rows (with
+// a table), empty rows and rows outside a store are skipped, and only the first 16 rows are
+// walked. Nothing is changed.
+void sparse_prefetch_chains(std::span<const sparse_row_ref> rows);
+
 // Hint for a sweep over a finished store that reads x(base + column) along each row, one row
 // after another: asks for the elements of x that row I will read (x 1-based with n elements;
 // rows outside the store and elements beyond n are skipped). Called some rows ahead of the

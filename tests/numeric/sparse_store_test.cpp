@@ -377,7 +377,7 @@ TEST(SparseStore, RowListMeetingAFullStoreWritesTheMessageOnce) {
 }
 
 // The fetch-ahead hints change nothing, whatever rows and columns they are given: empty,
-// short and long rows, numbers out of range, and a store already finished.
+// short and long rows, numbers out of range, rows of two stores, and a store already finished.
 TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   num::sparse_store s = make_store(50, 400);
   for (int c = 1; c <= 45; ++c) put(s, 7, c, 1.0 * c);     // a long row
@@ -387,6 +387,15 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  num::sparse_store other = make_store(5, 20);
+  put(other, 2, 2, 1.0);
+  put(other, 2, 5, 1.0);
+  const num::sparse_store other_before = other;
+  std::vector<num::sparse_row_ref> refs;
+  for (int round = 0; round < 3; ++round)   // more rows than are walked
+    for (std::int32_t I : rows) refs.push_back({round == 1 ? &other : &s, I});
+  num::sparse_prefetch_chains(refs);
+  ASSERT_NO_FATAL_FAILURE(expect_unchanged(other, other_before));
   const std::vector<double> y(50, 1.0);
   for (std::int32_t I : rows)   // a store in linked form: its rows are skipped
     num::sparse_prefetch_row_targets(s, I, 0, y.data(), static_cast<std::int64_t>(y.size()));
@@ -395,6 +404,7 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const num::sparse_store finished = s;
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  num::sparse_prefetch_chains(refs);   // the finished store's rows are skipped
   const std::vector<double> x(50, 1.0);
   for (std::int32_t I : rows)
     for (std::int32_t base : {0, 5, -45, 1000000})
