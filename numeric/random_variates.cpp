@@ -66,10 +66,22 @@ double rand_uniform(std::int32_t& seed) {
   w = w ^ (w << 5);
   rng_state.xorshift_word = w;
 
-  // Schrage: c = 16807 c mod 2147483647 without overflow (64 bits keep a corrupt word safe).
+  // c = 16807 c mod 2147483647 (2^31 - 1). A word of 0 .. 2^31 - 1 (every seeding but that
+  // from the most negative seed leaves one) makes a product of 46 bits, whose high bits fold
+  // onto the low ones as 2^31 = 1 modulo 2^31 - 1: one multiplication, where Schrage's
+  // overflow-free form takes a division by 127773. Both give the same, 0 .. 2^31 - 2. A
+  // negative word goes through Schrage's form in 64 bits, as it always has.
   const std::int64_t c = rng_state.congruential_word;
-  std::int64_t next = 16807 * (c % 127773) - 2836 * (c / 127773);
-  if (next < 0) next = next + 2147483647;
+  std::int64_t next;
+  if (c >= 0) {
+    const std::uint64_t x = 16807u * static_cast<std::uint64_t>(c);
+    std::uint64_t folded = (x & 2147483647u) + (x >> 31);
+    if (folded >= 2147483647u) folded = folded - 2147483647u;
+    next = static_cast<std::int64_t>(folded);
+  } else {
+    next = 16807 * (c % 127773) - 2836 * (c / 127773);
+    if (next < 0) next = next + 2147483647;
+  }
   rng_state.congruential_word = static_cast<std::int32_t>(next);
 
   const std::uint32_t k =

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "numeric/chol_factor.hpp"
 
@@ -123,6 +124,33 @@ TEST(RandomUniform, MostNegativeSeedDoesNotOverflow) {
     const double u = num::rand_uniform(seed);
     EXPECT_GT(u, 0.0);
     EXPECT_LT(u, 1.0);
+  }
+}
+
+// The congruential step takes the same word to the same word as Schrage's form, at the edges of
+// its range and of Schrage's quotient, and at many words in between.
+TEST(RandomUniform, CongruentialStepMatchesSchragesForm) {
+  auto schrage = [](std::int64_t c) {
+    std::int64_t next = 16807 * (c % 127773) - 2836 * (c / 127773);
+    return next < 0 ? next + 2147483647 : next;
+  };
+  std::vector<std::int32_t> words = {0, 1, 2, 2836, 127772, 127773, 127774, 127773 * 2,
+                                     2147483647 / 16807, 2147483647 / 16807 + 1,
+                                     2147483645, 2147483646, 2147483647};
+  std::uint64_t z = 88172645463325252ULL;
+  for (int i = 0; i < 200000; ++i) {
+    z ^= z << 13;
+    z ^= z >> 7;
+    z ^= z << 17;
+    words.push_back(static_cast<std::int32_t>(z & 0x7FFFFFFFu));
+  }
+  for (const std::int32_t c : words) {
+    reset();
+    std::int32_t seed = 1;
+    num::rand_uniform(seed);            // seeds
+    rng_state.congruential_word = c;
+    num::rand_uniform(seed);
+    ASSERT_EQ(rng_state.congruential_word, schrage(c)) << c;
   }
 }
 
