@@ -50,74 +50,61 @@ void check_block(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& NL
 }
 
 // The pending set holds bit m for member m: word m / 64 (element m / 64 + 1) of level 0 at
-// bit m % 64, and so on upwards, so that the largest member is found by three or four
-// leading-zero counts and an insertion or removal touches one word per level. Insertion and
-// removal run without branches on the set's contents: which way such a branch goes changes
-// from one ancestor to the next, and its mispredictions would cost more than the few word
-// operations done always. Room is made for member n + 1, the walk's stand-in for an unknown
-// parent, whose bit is never set.
+// bit m % 64, and a bit for each word of level 0 in level 1 (element m / 4096 + 1, bit
+// (m / 64) % 64), set while the word is not zero. Room is made for member n + 1, the walk's
+// stand-in for an unknown parent, whose bit is never set.
 void pending_allocate(pedigree_work& w, std::int32_t n) {
-  std::int64_t bits = static_cast<std::int64_t>(n) + 2;
-  w.pending_levels = 0;
-  for (;;) {
-    const std::int64_t words = (bits + 63) / 64;
-    w.pending[0][w.pending_levels].assign(words, 0);
-    w.pending[1][w.pending_levels].assign(words, 0);
-    ++w.pending_levels;
-    if (words == 1) break;
-    bits = words;
+  const std::int64_t words = (static_cast<std::int64_t>(n) + 2 + 63) / 64;
+  for (auto& set : w.pending) {
+    set[0].assign(words, 0);
+    set[1].assign((words + 63) / 64, 0);
   }
 }
 
-// The walk's hold on the pending set. Every insertion and removal changes the top level's
-// one word, one after the other: it is kept in a register here instead of in memory, where
-// each change would wait for the store of the one before.
-// The number of levels is a constant of the walk's code (one copy per count), so that the
-// loops over the levels unroll.
-template <std::int32_t Top>
+// A walk's hold on its pending set. The walk takes its ancestors largest first, and every
+// ancestor it adds is a parent of the one just taken, so smaller: the largest pending member
+// never moves up. The level-1 word that holds it is therefore found by going down from the
+// word of the last one taken (`search`), past the words emptied meanwhile, and no summary
+// above level 1 is kept: each one would add a load and a store to every step of the walk,
+// one waiting on the other. The walk also keeps the smallest member it has added: when it
+// takes that one, nothing is left, and no search goes below it. A walk's searches pass over
+// each level-1 word at most once, from its root's word down to its smallest ancestor's.
+// Insertion and removal run without branches on the set's contents: which way such a branch
+// goes changes from one ancestor to the next, and its mispredictions would cost more than the
+// few word operations done always.
 struct pending_view {
-  static constexpr std::int32_t top = Top;  // the top level; the levels below live in level
-  rt::vec1<std::uint64_t>* level;           // w.pending[walk]
-  std::uint64_t top_word = 0;   // level[top](1) while the walk runs (that stays 0)
+  rt::vec1<std::uint64_t>& bits;    // level 0
+  rt::vec1<std::uint64_t>& words;   // level 1
+  std::int64_t search;              // element of level 1 that held the last member taken
+  std::int32_t smallest;            // the smallest member added, or the walk's own member
 };
 
-// Adds member m when known is 1 (nothing when 0). Adding a member already there changes
-// nothing, and each level above marks a word that is not zero once m is in.
-template <class View>
-inline void pending_insert(View& p, std::int32_t m, std::uint64_t known) {
-  std::uint64_t at = static_cast<std::uint64_t>(m);
-  for (std::int32_t lv = 0; lv < p.top; ++lv) {
-    p.level[lv](static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
-    at /= 64;
-  }
-  p.top_word |= known << at;  // at < 64: the top level has one word
+// Adds member m when known is 1 (nothing when 0: m is then the stand-in n + 1, above every
+// member of the walk, so it never becomes the smallest). Adding a member already there
+// changes nothing.
+inline void pending_insert(pending_view& p, std::int32_t m, std::uint64_t known) {
+  const std::uint64_t at = static_cast<std::uint64_t>(m);
+  p.bits(static_cast<std::int64_t>(at / 64) + 1) |= known << (at % 64);
+  p.words(static_cast<std::int64_t>(at / 4096) + 1) |= known << (at / 64 % 64);
+  p.smallest = m < p.smallest ? m : p.smallest;
 }
 
-template <class View>
-inline bool pending_empty(const View& p) { return p.top_word == 0; }
-
-// Removes and returns the largest pending member. The words read on the way down are cleared
-// from those values, not read again, so that the clearing waits for no load.
-template <class View>
-inline std::int32_t pending_pop_largest(View& p) {
-  std::uint64_t word[6];
-  std::int64_t element[6];
-  std::uint64_t at = static_cast<std::uint64_t>(63 - __builtin_clzll(p.top_word));
-  for (std::int32_t lv = p.top - 1; lv >= 0; --lv) {
-    element[lv] = static_cast<std::int64_t>(at) + 1;
-    word[lv] = p.level[lv](element[lv]);
-    at = at * 64 + static_cast<std::uint64_t>(63 - __builtin_clzll(word[lv]));
-  }
-  const std::int32_t m = static_cast<std::int32_t>(at);
-  std::uint64_t emptied = 1;  // 1 while the word below became zero: its mark goes too
-  for (std::int32_t lv = 0; lv < p.top; ++lv) {
-    const std::uint64_t left = word[lv] & ~(emptied << (at % 64));
-    p.level[lv](element[lv]) = left;
-    emptied = left == 0 ? 1 : 0;
-    at /= 64;
-  }
-  p.top_word &= ~(emptied << at);
-  return m;
+// Removes and returns the largest pending member; the set holds one at least (the smallest
+// added, not yet taken). The words read are cleared from those values, not read again, so that
+// the clearing waits for no load.
+inline std::int32_t pending_pop_largest(pending_view& p) {
+  std::int64_t k = p.search;
+  while (p.words(k) == 0) --k;
+  p.search = k;
+  const std::uint64_t summary = p.words(k);
+  const std::uint64_t word_bit = static_cast<std::uint64_t>(63 - __builtin_clzll(summary));
+  const std::int64_t element = (k - 1) * 64 + static_cast<std::int64_t>(word_bit) + 1;
+  const std::uint64_t word = p.bits(element);
+  const std::uint64_t bit = static_cast<std::uint64_t>(63 - __builtin_clzll(word));
+  const std::uint64_t left = word & ~(std::uint64_t{1} << bit);
+  p.bits(element) = left;
+  p.words(k) = summary & ~(static_cast<std::uint64_t>(left == 0) << word_bit);
+  return static_cast<std::int32_t>((element - 1) * 64 + static_cast<std::int64_t>(bit));
 }
 
 void allocate_work(pedigree_work& w, std::int32_t n) {
@@ -156,8 +143,9 @@ void write_error_file_head(rt::text_out& f) {
 // meeting finds the weight at 0.0 and makes it the sum 0.0 + q. The parents of the ancestor
 // are read when its turn comes, after the walk has gone through the larger members still
 // pending: their records are asked for now, so that they have arrived from memory by then.
-template <std::int32_t Walk, class View>
-inline void pass_weight(pedigree_work& w, View& p, std::int32_t m, std::uint64_t known, double q) {
+template <std::int32_t Walk>
+inline void pass_weight(pedigree_work& w, pending_view& p, std::int32_t m, std::uint64_t known,
+                        double q) {
   pedigree_member& a = w.member(m);
   a.ancestor_weight[Walk] = a.ancestor_weight[Walk] + q;
   pending_insert(p, m, known);
@@ -170,7 +158,7 @@ inline void pass_weight(pedigree_work& w, View& p, std::int32_t m, std::uint64_t
 // Inbreeding coefficient of member X (both parents known): the ancestors are visited in
 // descending member order, so each one is reached only after every descendant in the walk has
 // passed half its weight on; F(X) = sum of weight^2 x D over the visited members, minus 1.
-// The pending ancestors sit in a bit set with summary levels rather than a sorted linked list,
+// The pending ancestors sit in a bit set with a summary level rather than a sorted linked list,
 // so an insertion or the removal of the largest costs a few word operations instead of a scan
 // of the list. An ancestor's weight lives in its own member record, next to the parents and D
 // the visit reads; the visit sets it back to 0.0 (no later meeting in the walk can come), so
@@ -182,13 +170,15 @@ inline void pass_weight(pedigree_work& w, View& p, std::int32_t m, std::uint64_t
 // sums in its own order, so each gives what it gives alone, even when one member is an
 // ancestor of the other. Every visit waits on the one before it in the same walk (the pending
 // set, the weights); interleaved, the visits of the two walks overlap in the processor.
-template <std::int32_t Top, std::int32_t Walk>
+template <std::int32_t Walk>
 struct walk_state {
-  pending_view<Top> p;
+  pending_view p;
   std::int32_t Z = 0;   // the member to visit next
   double sum = -1.0;
 
-  walk_state(pedigree_work& w, std::int32_t X) : p{w.pending[Walk], 0}, Z(X) {
+  walk_state(pedigree_work& w, std::int32_t X)
+      : p{w.pending[Walk][0], w.pending[Walk][1], static_cast<std::int64_t>(X) / 4096 + 1, X},
+        Z(X) {
     w.member(X).ancestor_weight[Walk] = 1.0;
   }
 
@@ -203,28 +193,25 @@ struct walk_state {
     pass_weight<Walk>(w, p, s > 0 ? s : unknown, s > 0 ? 1 : 0, q);
     pass_weight<Walk>(w, p, d > 0 ? d : unknown, d > 0 ? 1 : 0, q);
     sum = sum + (weight_Z * weight_Z) * z.mendelian_variance_factor;
-    if (pending_empty(p)) return false;
+    if (Z == p.smallest) return false;  // Z the smallest added: every larger one is taken
     Z = pending_pop_largest(p);
     return true;
   }
 };
 
-template <std::int32_t Top>
-double ancestor_walk_levels(pedigree_work& w, std::int32_t X) {
+double ancestor_walk(pedigree_work& w, std::int32_t X) {
   const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
-  walk_state<Top, 0> a(w, X);
+  walk_state<0> a(w, X);
   while (a.visit(w, unknown)) {
   }
   return a.sum;
 }
 
 // The walks of X and Y (X != Y) side by side.
-template <std::int32_t Top>
-void ancestor_walks_levels(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X,
-                           double& F_Y) {
+void ancestor_walks(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X, double& F_Y) {
   const std::int32_t unknown = static_cast<std::int32_t>(w.member.size());  // stand-in record
-  walk_state<Top, 0> a(w, X);
-  walk_state<Top, 1> b(w, Y);
+  walk_state<0> a(w, X);
+  walk_state<1> b(w, Y);
   bool a_on = true, b_on = true;
   while (a_on && b_on) {
     a_on = a.visit(w, unknown);
@@ -234,28 +221,6 @@ void ancestor_walks_levels(pedigree_work& w, std::int32_t X, std::int32_t Y, dou
   while (b_on) b_on = b.visit(w, unknown);
   F_X = a.sum;
   F_Y = b.sum;
-}
-
-double ancestor_walk(pedigree_work& w, std::int32_t X) {
-  switch (w.pending_levels - 1) {
-    case 0: return ancestor_walk_levels<0>(w, X);
-    case 1: return ancestor_walk_levels<1>(w, X);
-    case 2: return ancestor_walk_levels<2>(w, X);
-    case 3: return ancestor_walk_levels<3>(w, X);
-    case 4: return ancestor_walk_levels<4>(w, X);
-    default: return ancestor_walk_levels<5>(w, X);
-  }
-}
-
-void ancestor_walks(pedigree_work& w, std::int32_t X, std::int32_t Y, double& F_X, double& F_Y) {
-  switch (w.pending_levels - 1) {
-    case 0: return ancestor_walks_levels<0>(w, X, Y, F_X, F_Y);
-    case 1: return ancestor_walks_levels<1>(w, X, Y, F_X, F_Y);
-    case 2: return ancestor_walks_levels<2>(w, X, Y, F_X, F_Y);
-    case 3: return ancestor_walks_levels<3>(w, X, Y, F_X, F_Y);
-    case 4: return ancestor_walks_levels<4>(w, X, Y, F_X, F_Y);
-    default: return ancestor_walks_levels<5>(w, X, Y, F_X, F_Y);
-  }
 }
 
 // The member whose walk F(m) still waits for, 0 when F(m) is set or its walk has run.

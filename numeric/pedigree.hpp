@@ -43,10 +43,8 @@ struct pedigree_work {
   rt::vec1<std::int32_t> walk_for;
   std::int64_t walks_side_by_side = 0;        // pairs of walks run together before the walks at the end
   // The ancestors still to visit in walk 0 and in walk 1, each a set of member numbers: a bit
-  // per member in level 0, and in each higher level a bit per word of the level below that is
-  // not zero.
-  rt::vec1<std::uint64_t> pending[2][6];
-  std::int32_t pending_levels = 0;
+  // per member in level 0, and in level 1 a bit per word of level 0 that is not zero.
+  rt::vec1<std::uint64_t> pending[2][2];
 
   double F(std::int32_t X) const { return inbreeding_coefficients(X + 1); }
   double D(std::int32_t X) const { return member(X).mendelian_variance_factor; }
