@@ -410,14 +410,20 @@ void replay_compiled_terms(run_state& s) {
   const std::int32_t* source = s.term_source.data();
   const double* weight = s.rinv_flat.data() - 1;    // place p at weight[p]
   double* value = s.data_store.value.data() - 1;    // slot k at value[k]
-  std::int64_t k = 0;
-  for (std::int64_t j = 0; j < n; ++j) {
+  // The slot's value is summed in a register and stored once the next slot starts: the same
+  // additions in the same order, without each one waiting for the store of the one before.
+  std::int64_t k = 1;
+  double sum = factor[0] * weight[-source[0]];    // the first term starts slot 1
+  for (std::int64_t j = 1; j < n; ++j) {
     const std::int32_t p = source[j];
-    if (p < 0)
-      value[++k] = factor[j] * weight[-p];
-    else
-      value[k] = factor[j] * weight[p] + value[k];
+    if (p < 0) {
+      value[k++] = sum;
+      sum = factor[j] * weight[-p];
+    } else {
+      sum = factor[j] * weight[p] + sum;
+    }
   }
+  value[k] = sum;
 }
 
 }  // namespace
