@@ -45,9 +45,9 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
         terms[held++] = x;
         if (held == 8) put_held();
       },
-      [&](std::int32_t a, double x) {
+      [&](std::int32_t a) -> double& {
         put_held();
-        rhs(a) = rhs(a) + x;
+        return rhs(a);
       });
   put_held();
 }

@@ -44,30 +44,36 @@ inline void for_each_store_term(const family_block& b, std::int32_t n_effects, E
     }
 }
 
-// The right-hand side terms of block b in their order: for each effect i and record l with
-// a = equation(i, l) non-zero, rhs_term(a, x) once per record m (only m = l in the rest group),
-// x = (observation(m) x coefficient(i, l)) x weight of (l, m).
-template <class RhsTerm>
-inline void for_each_rhs_term(const family_block& b, std::int32_t n_effects, RhsTerm&& rhs_term) {
+// Adds the right-hand side terms of block b to the elements rhs_at(a) in their order: for each
+// effect i and record l with a = equation(i, l) non-zero, once per record m (only m = l in the
+// rest group), x = (observation(m) x coefficient(i, l)) x weight of (l, m), each added as
+// rhs(a) + x. The terms of one (i, l) are summed in a register and stored once: the same sums
+// in the same order, without each addition waiting for the store of the one before.
+template <class RhsAt>
+inline void add_rhs_terms(const family_block& b, std::int32_t n_effects, RhsAt&& rhs_at) {
   const std::int32_t n = b.n_records;
   for (std::int32_t i = 1; i <= n_effects; ++i)
     for (std::int32_t l = 1; l <= n; ++l) {
       const std::int32_t a = b.equation(i, l);
       if (a == 0) continue;
       const double cil = b.coefficient(i, l);
-      if (b.is_rest_group)
-        rhs_term(a, (b.observation(l) * cil) * b.rest_rinv_diag(l));
-      else
-        for (std::int32_t m = 1; m <= n; ++m) rhs_term(a, (b.observation(m) * cil) * b.RINV(l, m));
+      double& r = rhs_at(a);
+      double sum = r;
+      if (b.is_rest_group) {
+        sum = sum + (b.observation(l) * cil) * b.rest_rinv_diag(l);
+      } else {
+        for (std::int32_t m = 1; m <= n; ++m) sum = sum + (b.observation(m) * cil) * b.RINV(l, m);
+      }
+      r = sum;
     }
 }
 
 // Every term of block b: the store terms as entry(a, c, x), x = factor x weight, then the
-// right-hand side terms as rhs_term(a, x). Zero products are handed on too. The two go to
-// separate sums, so that the store terms come first changes neither.
-template <class Entry, class RhsTerm>
+// right-hand side terms added to rhs_at(a) (add_rhs_terms). Zero products are handed on too.
+// The two go to separate sums, so that the store terms come first changes neither.
+template <class Entry, class RhsAt>
 inline void for_each_family_term(const family_block& b, std::int32_t n_effects, Entry&& entry,
-                                 RhsTerm&& rhs_term) {
+                                 RhsAt&& rhs_at) {
   if (b.is_rest_group)
     for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
                                           std::int64_t w) {
@@ -76,7 +82,7 @@ inline void for_each_family_term(const family_block& b, std::int32_t n_effects, 
   else
     for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
                                           std::int64_t w) { entry(a, c, factor * b.RINV.d(w + 1)); });
-  for_each_rhs_term(b, n_effects, rhs_term);
+  add_rhs_terms(b, n_effects, rhs_at);
 }
 
 // Adds the terms of block b (its equation, coefficient, observation and RINV, or rest_rinv_diag

@@ -61,6 +61,8 @@ void grid_pass(run_state& s, bool form_residuals) {
   for (std::int32_t f = 1; f <= nf; ++f) {
     family_block& b = s.family[static_cast<std::size_t>(f - 1)];
     const std::int32_t n = b.n_records;
+    if (f + family_prefetch_distance <= nf)
+      prefetch_family(s.family[static_cast<std::size_t>(f + family_prefetch_distance - 1)]);
     if (form_residuals) family_residuals(s, b);
     const std::int32_t c = f < nf ? class_of(s, f) : 0;
     if (c > 0) {

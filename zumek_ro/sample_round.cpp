@@ -481,7 +481,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
   for (std::int32_t q = 1; q <= s.n_equations; ++q) rhs(q) = 0.0;
   s.residual_ss = 0.0;
   invert_classes(s, p);
-  auto add_rhs = [&rhs](std::int32_t a, double x) { rhs(a) = rhs(a) + x; };
+  auto rhs_at = [&rhs](std::int32_t a) -> double& { return rhs(a); };
 
   // Round 1 lays out the store's structure from the terms, compiles them, and writes its values
   // as the later rounds do; the literal rounds and the replay by slots go through SBSIJ.
@@ -496,9 +496,11 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
     for (std::int32_t f = 1; f <= nf; ++f) {
       family_block& b = s.family[static_cast<std::size_t>(f - 1)];
       const bool rest = f == nf;
+      if (f + family_prefetch_distance <= nf)
+        prefetch_family(s.family[static_cast<std::size_t>(f + family_prefetch_distance - 1)]);
       rebuild_family_matrices(s, f, b, rest, renumber, p);
       copy_own_weights(s, f, b, rest);
-      for_each_rhs_term(b, ne, add_rhs);
+      add_rhs_terms(b, ne, rhs_at);
       add_family_residuals(s, b, rest);
     }
     replay_compiled_terms(s);
@@ -533,7 +535,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
             else
               value[k] = x + value[k];             // as SBSIJ adds: new value plus old
           },
-          add_rhs);
+          rhs_at);
       add_family_residuals(s, b, rest);
     }
     if (t != n_terms) rt::internal_error("data store replay out of step");
@@ -564,7 +566,7 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
           if (++t > s.term_slot.size()) s.term_slot.resize(2 * t, 0);
           s.term_slot(t) = s.IER == 0 ? -k : k;
         },
-        add_rhs);
+        rhs_at);
     add_family_residuals(s, b, rest);
   }
   num::sparse_finish(D, std::span<std::int32_t>(s.term_slot.data(), static_cast<std::size_t>(t)));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "runtime/prefetch.hpp"
 #include "zumek_ro/run_state.hpp"
 
 namespace ro {
@@ -29,5 +30,19 @@ void build_block_bookkeeping(run_state& s);
 void sweep_location_effects(run_state& s);
 void draw_p_par(run_state& s, std::int32_t ROUND);        // grid_draw.cpp
 void draw_variances(run_state& s, std::int32_t ROUND);    // variance_draws.cpp
+
+// How many families ahead the passes over the families ask for a family's arrays.
+constexpr std::int32_t family_prefetch_distance = 4;
+
+// Asks for what a pass over family block b reads first: its observations, residuals, equations
+// and coefficients. Each block's arrays lie on their own in memory; at a large size a pass
+// over the families would otherwise wait on them block after block.
+inline void prefetch_family(const family_block& b) {
+  rt::prefetch_read(b.residual.data());
+  rt::prefetch_read(b.observation.data());
+  const std::int64_t n = b.equation.d.size();
+  for (std::int64_t k = 0; k < n; k += 16) rt::prefetch_read(b.equation.d.data() + k);
+  for (std::int64_t k = 0; k < n; k += 8) rt::prefetch_read(b.coefficient.d.data() + k);
+}
 
 }  // namespace ro
