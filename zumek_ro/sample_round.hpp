@@ -36,11 +36,13 @@ constexpr std::int32_t family_prefetch_distance = 4;
 
 // Asks for what a pass over family block b reads first: its observations, residuals, equations
 // and coefficients. Each block's arrays lie on their own in memory; at a large size a pass
-// over the families would otherwise wait on them block after block.
+// over the families would otherwise wait on them block after block. Only the first elements
+// are asked for: a family's tables are that short, and a long block (the rest group) is read
+// front to back, which the processor fetches ahead by itself.
 inline void prefetch_family(const family_block& b) {
   rt::prefetch_read(b.residual.data());
   rt::prefetch_read(b.observation.data());
-  const std::int64_t n = b.equation.d.size();
+  const std::int64_t n = b.equation.d.size() < 64 ? b.equation.d.size() : 64;
   for (std::int64_t k = 0; k < n; k += 16) rt::prefetch_read(b.equation.d.data() + k);
   for (std::int64_t k = 0; k < n; k += 8) rt::prefetch_read(b.coefficient.d.data() + k);
 }
