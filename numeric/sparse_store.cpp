@@ -288,6 +288,27 @@ void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<co
   }
 }
 
+void sparse_prefetch_values(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (I < 1 || I > s.order || ix.long_id.size() != s.order) return;
+  const std::int32_t id = ix.long_id(I);
+  if (id > 0) {
+    const sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
+    const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+    for (std::int32_t c : J) {
+      std::uint32_t h = first_cell(c, lr.bits);
+      for (int probe = 0; probe < 4 && lr.table[h].slot != 0; ++probe, h = (h + 1) & mask)
+        if (lr.table[h].column == c) {
+          __builtin_prefetch(s.value.data() + (lr.table[h].slot - 1));
+          break;
+        }
+    }
+  } else {
+    const std::int32_t head = s.row_start(I);
+    if (head > 0) __builtin_prefetch(s.value.data() + (head - 1));
+  }
+}
+
 void sparse_prefetch_chains(std::span<const sparse_row_ref> rows) {
   constexpr std::size_t most = 16;
   // Per walk: the 1-based arrays of its row's store and the entry it is at.

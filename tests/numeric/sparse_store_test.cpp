@@ -387,6 +387,7 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  for (std::int32_t I : rows) num::sparse_prefetch_values(s, I, cols);
   num::sparse_store other = make_store(5, 20);
   put(other, 2, 2, 1.0);
   put(other, 2, 5, 1.0);
@@ -404,6 +405,7 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const num::sparse_store finished = s;
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  for (std::int32_t I : rows) num::sparse_prefetch_values(s, I, cols);
   num::sparse_prefetch_chains(refs);   // the finished store's rows are skipped
   const std::vector<double> x(50, 1.0);
   for (std::int32_t I : rows)
