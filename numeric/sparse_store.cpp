@@ -11,8 +11,9 @@ namespace num {
 namespace {
 
 // A row gets a column table once its chain holds more entries than this; shorter chains are
-// cheaper to walk than to index.
-constexpr std::int32_t long_row_threshold = 32;
+// cheaper to walk than to index. Each step of a walk waits on the link before it, so at sizes
+// where the chains are out of cache a table (one cell and one entry) pays already past 16.
+constexpr std::int32_t long_row_threshold = 16;
 constexpr std::int32_t first_table_bits = 6;   // 64 cells: the first table is at most half full
 constexpr std::int64_t cell_block_size = std::int64_t{1} << 19;  // 4 MiB of cells
 
