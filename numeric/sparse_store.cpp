@@ -11,8 +11,9 @@ namespace num {
 namespace {
 
 // A row gets a column table once its chain holds more entries than this; shorter chains are
-// cheaper to walk than to index.
-constexpr std::int32_t long_row_threshold = 32;
+// cheaper to walk than to index. Each step of a walk waits on the link before it, so at sizes
+// where the chains are out of cache a table (one cell and one entry) pays already past 16.
+constexpr std::int32_t long_row_threshold = 16;
 constexpr std::int32_t first_table_bits = 6;   // 64 cells: the first table is at most half full
 constexpr std::int64_t cell_block_size = std::int64_t{1} << 19;  // 4 MiB of cells
 
@@ -101,6 +102,36 @@ void write_702(rt::text_out& u) {
   rt::put(u, rt::fixed_line().A(" NZ TOO SMALL - NO ROOM FOR NEW ENTRY"));
   rt::put(u, rt::fixed_line().A(" ************************************"));
   rt::put(u, rt::fixed_line().A(" "));
+}
+
+// Every routine here appends a new entry at the end of its row's chain, in the slot the free
+// counter gives, and the counter only goes down: along every chain the slots go down, and a
+// row's entries in chain order are its entries in falling slot order. True when the links of
+// the entries F0 + 1 .. NZ of a store in linked form show it (each links to a lower entry, or
+// ends its row), so that the rows can be had in one pass over the slots, without walking the
+// chains.
+bool chains_run_down(const sparse_store& s, std::int32_t F0) {
+  const std::int32_t* const link = s.link.data() - 1;   // 1-based
+  for (std::int32_t k = F0 + 1; k <= s.NZ; ++k) {
+    const std::int32_t L = link[k];
+    if (L < 0 ? -L > s.order : L <= F0 || L >= k) return false;
+  }
+  return true;
+}
+
+// For such a store: row[k] becomes the row of entry k, for F0 < k <= NZ, going up the slots
+// (the last entry of a row links to -row, any other to a lower entry, whose row is known by
+// then). row may be the store's own links (1-based views both).
+void rows_of_entries(const std::int32_t* link, std::int32_t* row, std::int32_t F0, std::int32_t NZ) {
+  constexpr std::int32_t ahead = 32;
+  for (std::int32_t k = F0 + 1; k <= NZ; ++k) {
+    if (k + ahead <= NZ) {
+      const std::int32_t L = link[k + ahead];
+      if (L > 0) rt::prefetch_read(row + L);
+    }
+    const std::int32_t L = link[k];
+    row[k] = L < 0 ? -L : row[L];
+  }
 }
 
 inline void merge_duplicate(double& slot_value, double entry_value, int duplicate_action) {
@@ -288,6 +319,27 @@ void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<co
   }
 }
 
+void sparse_prefetch_values(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J) {
+  const sparse_fill_index& ix = s.fill_index;
+  if (I < 1 || I > s.order || ix.long_id.size() != s.order) return;
+  const std::int32_t id = ix.long_id(I);
+  if (id > 0) {
+    const sparse_long_row& lr = ix.long_rows[static_cast<std::size_t>(id - 1)];
+    const std::uint32_t mask = (std::uint32_t{1} << lr.bits) - 1;
+    for (std::int32_t c : J) {
+      std::uint32_t h = first_cell(c, lr.bits);
+      for (int probe = 0; probe < 4 && lr.table[h].slot != 0; ++probe, h = (h + 1) & mask)
+        if (lr.table[h].column == c) {
+          __builtin_prefetch(s.value.data() + (lr.table[h].slot - 1));
+          break;
+        }
+    }
+  } else {
+    const std::int32_t head = s.row_start(I);
+    if (head > 0) __builtin_prefetch(s.value.data() + (head - 1));
+  }
+}
+
 void sparse_prefetch_chains(std::span<const sparse_row_ref> rows) {
   constexpr std::size_t most = 16;
   // Per walk: the 1-based arrays of its row's store and the entry it is at.
@@ -398,47 +450,42 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
   return IER;
 }
 
-std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
-                              rt::text_out& message_unit) {
+namespace {
+
+std::int32_t add_upper(const sparse_store& from, sparse_store& to, int message_level,
+                       rt::text_out& message_unit, bool may_sort) {
   if (from.order > to.order) rt::internal_error("upper triangle copied into a smaller store");
   sparse_fill_index& ix = to.fill_index;
   if (ix.long_id.size() != to.order) {          // a store filled without sparse_init
     ix.long_id.assign(to.order, 0);
     drop_tables(ix);
   }
+  // Copies the entries J >= I of row I of from, each_slot(f) running f over their slots (and
+  // maybe others of the row) in from's chain order while f returns true. Returns 0 to go on,
+  // or the status that ends the copy.
   std::int32_t IER = 0;
-  constexpr std::int32_t ahead = 16;   // rows whose first entry is asked for ahead
-  for (std::int32_t I = 1; I <= from.order; ++I) {
-    if (I + ahead <= from.order) {
-      const std::int32_t h = from.row_start(I + ahead);
-      if (h > 0) {
-        __builtin_prefetch(from.column.data() + (h - 1));
-        __builtin_prefetch(from.value.data() + (h - 1));
-        __builtin_prefetch(from.link.data() + (h - 1));
-      }
-    }
-    std::int32_t k = from.row_start(I);
-    if (k <= 0) continue;
-    if (to.row_start(I) > 0) {                  // the row holds entries already: call by call
-      for (; k > 0; k = from.link(k)) {
-        if (from.column(k) < I) continue;
+  const auto copy_row = [&](std::int32_t I, auto&& each_slot) -> std::int32_t {
+    if (to.row_start(I) > 0) {                   // the row holds entries already: call by call
+      each_slot([&](std::int32_t k) {
+        if (from.column(k) < I) return true;
         put_entry(to, I, from.column(k), from.value(k), 5, message_level, message_unit, IER);
-        if (IER == 701 || IER == 702) return IER;
-      }
-      continue;
+        return IER != 701 && IER != 702;
+      });
+      return IER == 701 || IER == 702 ? IER : 0;
     }
     // An empty row: the columns of from's row are distinct, so each one is new; the chain is
     // closed after every entry, so that a full store leaves a proper row behind.
     std::int32_t& free_counter = to.row_start(std::int64_t{to.order} + 1);
     std::int32_t tail = 0;
     std::int32_t count = 0;
-    for (; k > 0; k = from.link(k)) {
+    bool full = false;
+    each_slot([&](std::int32_t k) {
       const std::int32_t J = from.column(k);
-      if (J < I) continue;
+      if (J < I) return true;
       const std::int32_t F = free_counter;
       if (F < 1) {
-        if (message_level >= 0) write_702(message_unit);
-        return 702;
+        full = true;
+        return false;
       }
       to.column(F) = J;
       to.value(F) = from.value(k);
@@ -451,20 +498,106 @@ std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int me
       ++count;
       free_counter = F - 1;
       IER = 0;
+      return true;
+    });
+    if (full) {
+      if (message_level >= 0) write_702(message_unit);
+      return 702;
     }
     if (count > long_row_threshold) index_row(to, I, to.row_start(I), tail, count);
+    return 0;
+  };
+
+  // from's upper entries sorted by row, each row's in falling slot order, which is chain order
+  // (chains_run_down): passes over the slots that do not wait on each other as a walk along
+  // the chains does. Without the memory for it, the chains are walked.
+  const std::int32_t order = from.order;
+  const std::int32_t F0 = from.row_start(std::int64_t{order} + 1);
+  const std::int64_t entries = from.NZ > F0 && F0 >= 0 ? from.NZ - F0 : 0;
+  const std::int64_t sort_bytes = (2 * entries + order + 2) * std::int64_t{sizeof(std::int32_t)};
+  if (may_sort && entries > 0 && from.link.size() == from.NZ && from.column.size() == from.NZ &&
+      rt::memory_limit() - rt::memory_held() >= sort_bytes && chains_run_down(from, F0)) {
+    rt::vec1<std::int32_t> row_of(entries);         // entry k at row_of(k - F0)
+    rt::vec1<std::int32_t> start(std::int64_t{order} + 1);
+    const std::int32_t* const link = from.link.data() - 1;
+    const std::int32_t* const column = from.column.data() - 1;
+    std::int32_t* const row = row_of.data() - 1 - F0;
+    rows_of_entries(link, row, F0, from.NZ);
+    std::int32_t* const first = start.data() - 1;  // row I's upper entries from first[I]
+    for (std::int32_t i = 1; i <= order + 1; ++i) first[i] = 0;
+    constexpr std::int32_t ahead = 32;
+    for (std::int32_t k = F0 + 1; k <= from.NZ; ++k) {
+      if (k + ahead <= from.NZ) rt::prefetch_write(first + row[k + ahead]);
+      if (column[k] >= row[k]) ++first[row[k]];
+    }
+    std::int32_t upper = 0;
+    for (std::int32_t i = 1; i <= order + 1; ++i) {
+      const std::int32_t length = first[i];
+      first[i] = upper;
+      upper += length;
+    }
+    rt::vec1<std::int32_t> sorted(upper);           // slots, row after row
+    {
+      std::int32_t* const place = sorted.data();
+      rt::vec1<std::int32_t> next = start;          // each row's next place
+      std::int32_t* const next_of = next.data() - 1;
+      for (std::int32_t k = from.NZ; k > F0; --k) {
+        if (k - 4 * ahead > F0) rt::prefetch_write(next_of + row[k - 4 * ahead]);
+        if (k - ahead > F0) rt::prefetch_write(place + next_of[row[k - ahead]]);
+        if (column[k] >= row[k]) place[next_of[row[k]]++] = k;
+      }
+    }
+    row_of.release();
+    for (std::int32_t I = 1; I <= order; ++I) {
+      const std::int32_t b = first[I], e = first[I + 1];
+      if (b == e) continue;
+      const std::int32_t status = copy_row(I, [&](auto&& f) {
+        for (std::int32_t p = b; p < e; ++p) {
+          if (p + ahead < upper) {
+            const std::int32_t k = sorted(p + ahead + 1);
+            rt::prefetch_read(column + k);
+            rt::prefetch_read(from.value.data() + (k - 1));
+          }
+          if (!f(sorted(p + 1))) return;
+        }
+      });
+      if (status != 0) return status;
+    }
+    return IER;
+  }
+  for (std::int32_t I = 1; I <= order; ++I) {
+    if (from.row_start(I) <= 0) continue;
+    const std::int32_t status = copy_row(I, [&](auto&& f) {
+      for (std::int32_t k = from.row_start(I); k > 0; k = from.link(k))
+        if (!f(k)) return;
+    });
+    if (status != 0) return status;
   }
   return IER;
 }
 
+}  // namespace
+
+std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
+                              rt::text_out& message_unit) {
+  return add_upper(from, to, message_level, message_unit, true);
+}
+
+std::int32_t sparse_add_upper_walking(const sparse_store& from, sparse_store& to,
+                                      int message_level, rt::text_out& message_unit) {
+  return add_upper(from, to, message_level, message_unit, false);
+}
+
 // Compacts the entries, in slots F0 + 1 .. NZ, into slots 1 .. nnz row after row, each row in
-// chain order. Every chain is walked once in row order and each entry's final slot is written
-// over its link (the row pointers fall out of the same walk). When the memory is there, the
-// walk copies each entry into fresh arrays at its final slot as it goes: the copies are loads
-// beside the chain, which the walk does not wait on, and their tails stay zero. Otherwise the
-// entries are moved afterwards in the store itself by following the cycles of that
-// permutation, swapping slot by slot, so that every entry moves at most once; each move waits
-// on the one before it, which is why the copy is preferred. Both give the same store.
+// chain order, and writes each entry's final slot over its link. When the memory is there,
+// the entries are copied to fresh arrays (their tails stay zero) in passes over the slots,
+// whose loads and stores do not wait on each other (a chain walk waits on every link): the
+// rows of the entries, the rows' lengths, then each entry, highest slot first, to its row's
+// next place, chain order being falling slot order (chains_run_down). Otherwise every chain is
+// walked once in row order to find the final slots, and the entries are moved in the store
+// itself by following the cycles of that permutation, swapping slot by slot, so that every
+// entry moves at most once; each move waits on the one before it, which is why the copy is
+// preferred. Both give the same store.
 void sparse_finish(sparse_store& s) { sparse_finish(s, std::span<std::int32_t>()); }
 
 void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
@@ -481,7 +614,8 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
   const std::int64_t copy_bytes =
       static_cast<std::int64_t>(NZ > 0 ? NZ : 0) * (sizeof(std::int32_t) + sizeof(double));
   const bool copy = NZ > 0 && s.column.size() == NZ && s.value.size() == NZ &&
-                    rt::memory_limit() - rt::memory_held() >= copy_bytes;
+                    s.link.size() == NZ && rt::memory_limit() - rt::memory_held() >= copy_bytes &&
+                    chains_run_down(s, F0);
   rt::vec1<std::int32_t> new_column;
   rt::vec1<double> new_value;
   if (copy) {
@@ -500,54 +634,41 @@ void sparse_finish(sparse_store& s, std::span<std::int32_t> slots) {
 
   std::int32_t next_slot = 1;
   if (copy) {
-    std::int32_t* const to_column = new_column.data() - 1;  // slot k at to_column[k]
+    // Rows in falling slot order (chains_run_down): the rows of the entries go into their
+    // links, the rows' lengths into row_start, and the entries, from the highest slot down, to
+    // their rows' next free places; each link then holds its entry's final slot.
+    std::int32_t* const link = links - 1;                  // 1-based views
+    std::int32_t* const start = s.row_start.data() - 1;
+    const std::int32_t* const column = columns - 1;
+    const double* const value = values - 1;
+    std::int32_t* const to_column = new_column.data() - 1;
     double* const to_value = new_value.data() - 1;
-    // Each step of a chain waits for the link before it. The rows are therefore walked
-    // `lanes` at a time, one step of each chain in turn, so that as many fetches are under way
-    // at once; each lane notes up to lane_cells slots. The rows are then written out in row
-    // order, and a chain longer than its lane goes on alone from where the lane stopped.
-    constexpr int lanes = 8;
-    constexpr int lane_cells = 64;
-    std::int32_t cell[lanes][lane_cells];
-    std::int32_t count[lanes];
-    std::int32_t rest[lanes];
-    for (std::int32_t i0 = 1; i0 <= order; i0 += lanes) {
-      const int m = order - i0 + 1 < lanes ? order - i0 + 1 : lanes;
-      for (int l = 0; l < m; ++l) {
-        rest[l] = heads[i0 + l - 1];
-        count[l] = 0;
-        const std::int32_t i = i0 + l + 2 * lanes;   // the heads of rows two groups on
-        if (i <= order && heads[i - 1] > 0) rt::prefetch_write(links + (heads[i - 1] - 1));
-      }
-      for (bool going = true; going;) {
-        going = false;
-        for (int l = 0; l < m; ++l) {
-          const std::int32_t c = rest[l];
-          if (c > 0 && count[l] < lane_cells) {
-            cell[l][count[l]++] = c;
-            rest[l] = links[c - 1];
-            rt::prefetch_read(columns + (c - 1));
-            rt::prefetch_read(values + (c - 1));
-            going = true;
-          }
-        }
-      }
-      // Copies the entry at slot c to the next final slot; its link now holds that slot.
-      auto place = [&](std::int32_t c) {
-        to_column[next_slot] = columns[c - 1];
-        to_value[next_slot] = values[c - 1];
-        links[c - 1] = next_slot++;
-      };
-      for (int l = 0; l < m; ++l) {
-        s.row_start(i0 + l) = next_slot;
-        for (int j = 0; j < count[l]; ++j) place(cell[l][j]);
-        for (std::int32_t c = rest[l]; c > 0;) {
-          const std::int32_t next = links[c - 1];
-          place(c);
-          c = next;
-        }
-      }
+    rows_of_entries(link, link, F0, NZ);
+    for (std::int32_t i = 1; i <= order + 1; ++i) start[i] = 0;
+    for (std::int32_t k = F0 + 1; k <= NZ; ++k) {
+      if (k + ahead <= NZ) rt::prefetch_write(start + link[k + ahead]);
+      ++start[link[k]];
     }
+    for (std::int32_t i = 1; i <= order; ++i) {   // start[i]: the first slot of row i
+      const std::int32_t length = start[i];
+      start[i] = next_slot;
+      next_slot += length;
+    }
+    constexpr std::int32_t far = 4 * ahead;
+    for (std::int32_t k = NZ; k > F0; --k) {
+      if (k - far > F0) rt::prefetch_write(start + link[k - far]);
+      if (k - ahead > F0) {           // the place that entry will take, give or take its row's
+        const std::int32_t p = start[link[k - ahead]];    // entries in between
+        rt::prefetch_write(to_column + p);
+        rt::prefetch_write(to_value + p);
+      }
+      const std::int32_t p = start[link[k]]++;
+      to_column[p] = column[k];
+      to_value[p] = value[k];
+      link[k] = p;
+    }
+    for (std::int32_t i = order; i >= 2; --i) start[i] = start[i - 1];   // back to the firsts
+    if (order >= 1) start[1] = 1;
   } else {
     for (std::int32_t i = 1; i <= order; ++i) {
       if (i + ahead <= order && heads[i + ahead - 1] > 0)

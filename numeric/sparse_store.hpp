@@ -97,13 +97,22 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
 // is full (its message written when message_level >= 0; nothing after it is added).
 std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
                               rt::text_out& message_unit);
+// The same copy, always walking from's chains row by row: what sparse_add_upper does when the
+// memory to sort from's entries by row (8 bytes per entry) is not there, or when from's chains
+// are not in falling slot order. Any store gives the same result both ways.
+std::int32_t sparse_add_upper_walking(const sparse_store& from, sparse_store& to,
+                                      int message_level, rt::text_out& message_unit);
 
 // Hints for a caller that knows its next SBSIJ calls ahead (the rows of a record): the first
 // asks for the rows' heads, the second, called after it for each row, for the first memory that
 // SBSIJ(I, J[j]) will read (the table cell of a long row, the head entry of a short one).
-// Nothing changes in the store; they only let the fetches from memory overlap.
+// The third, called after the second has had time, asks for the values SBSIJ will add to:
+// those of the entries a long row's table holds for J[j] (looked up in the cells the second
+// asked for), the head entry's of a short row. Nothing changes in the store; they only let
+// the fetches from memory overlap.
 void sparse_prefetch_rows(const sparse_store& s, std::span<const std::int32_t> rows);
 void sparse_prefetch_entries(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
+void sparse_prefetch_values(const sparse_store& s, std::int32_t I, std::span<const std::int32_t> J);
 
 // A row of a store in linked form, for sparse_prefetch_chains.
 struct sparse_row_ref {

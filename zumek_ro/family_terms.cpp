@@ -27,6 +27,26 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
   std::int32_t cols[8];
   double terms[8];
   std::size_t held = 0;
+  // The rest group's records come one after another for each effect, and the rows of its
+  // terms are scattered over the store: the memory for the record a few places on is asked
+  // for in three steps, each one's loads in flight before the next reads them. Far ahead the
+  // row's head and table index, nearer what they lead to (the head entry or the table cells),
+  // nearest the values of the entries found.
+  const std::int32_t n = b.n_records;
+  auto ahead = [&](std::int32_t i, std::int32_t l) {
+    constexpr std::int32_t near = 4, mid = 2 * near, far = 3 * near;
+    const auto record_columns = [&](std::int32_t m) {
+      return std::span<const std::int32_t>(&b.equation(1, m), static_cast<std::size_t>(n_effects));
+    };
+    if (l + far <= n) {
+      const std::int32_t a = b.equation(i, l + far);
+      num::sparse_prefetch_rows(store, std::span<const std::int32_t>(&a, 1));
+    }
+    if (l + mid <= n)
+      num::sparse_prefetch_entries(store, b.equation(i, l + mid), record_columns(l + mid));
+    if (l + near <= n)
+      num::sparse_prefetch_values(store, b.equation(i, l + near), record_columns(l + near));
+  };
   auto put_held = [&] {
     if (held == 0) return;
     IER = num::SBSIJ_row_add(store, row, std::span<const std::int32_t>(cols, held),
@@ -48,6 +68,9 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
       [&](std::int32_t a) -> double& {
         put_held();
         return rhs(a);
+      },
+      [&](std::int32_t i, std::int32_t l) {
+        if (b.is_rest_group != 0) ahead(i, l);
       });
   put_held();
 }

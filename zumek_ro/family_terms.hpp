@@ -19,11 +19,18 @@ namespace ro {
 // (from 0) of the block's weights, RINV in column order ((l - 1) + n (m - 1)) for an ordinary
 // family, rest_rinv_diag ((l - 1)) for the rest group, whose records are not crossed with each
 // other. The positions and factors are the same every round; only the weights change.
-template <class Entry>
-inline void for_each_store_term(const family_block& b, std::int32_t n_effects, Entry&& entry) {
+// ahead(i, l), when given, is called before the terms of each (i, l), for hints only.
+struct no_term_hint {
+  void operator()(std::int32_t, std::int32_t) const {}
+};
+
+template <class Entry, class Ahead = no_term_hint>
+inline void for_each_store_term(const family_block& b, std::int32_t n_effects, Entry&& entry,
+                                Ahead&& ahead = Ahead{}) {
   const std::int32_t n = b.n_records;
   for (std::int32_t i = 1; i <= n_effects; ++i)
     for (std::int32_t l = 1; l <= n; ++l) {
+      ahead(i, l);
       const std::int32_t a = b.equation(i, l);
       if (a == 0) continue;                          // absent: no store and no rhs terms
       const double cil = b.coefficient(i, l);
@@ -71,17 +78,23 @@ inline void add_rhs_terms(const family_block& b, std::int32_t n_effects, RhsAt&&
 // Every term of block b: the store terms as entry(a, c, x), x = factor x weight, then the
 // right-hand side terms added to rhs_at(a) (add_rhs_terms). Zero products are handed on too.
 // The two go to separate sums, so that the store terms come first changes neither.
-template <class Entry, class RhsAt>
+template <class Entry, class RhsAt, class Ahead = no_term_hint>
 inline void for_each_family_term(const family_block& b, std::int32_t n_effects, Entry&& entry,
-                                 RhsAt&& rhs_at) {
+                                 RhsAt&& rhs_at, Ahead&& ahead = Ahead{}) {
   if (b.is_rest_group)
-    for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
-                                          std::int64_t w) {
-      entry(a, c, factor * b.rest_rinv_diag(w + 1));
-    });
+    for_each_store_term(
+        b, n_effects,
+        [&](std::int32_t a, std::int32_t c, double factor, std::int64_t w) {
+          entry(a, c, factor * b.rest_rinv_diag(w + 1));
+        },
+        ahead);
   else
-    for_each_store_term(b, n_effects, [&](std::int32_t a, std::int32_t c, double factor,
-                                          std::int64_t w) { entry(a, c, factor * b.RINV.d(w + 1)); });
+    for_each_store_term(
+        b, n_effects,
+        [&](std::int32_t a, std::int32_t c, double factor, std::int64_t w) {
+          entry(a, c, factor * b.RINV.d(w + 1));
+        },
+        ahead);
   add_rhs_terms(b, n_effects, rhs_at);
 }
 

@@ -54,17 +54,42 @@ void code_record(run_state& s, const rt::vec1<std::int32_t>& first, std::int32_t
   }
 }
 
+// The equations that code_record will give a record read ahead, for hints only: 0 for an
+// effect outside the model, absent, or with a value code_record would stop on (the hints skip
+// it; code_record still stops when the record's turn comes). values: the record's values as
+// read, before the drop of last levels, which is applied here as add_data_contributions does.
+void peek_equations(const run_state& s, const rt::vec1<std::int32_t>& first, const double* values,
+                    std::int32_t* eq) {
+  const std::int32_t n = s.n_effects;
+  const auto value = [&](std::int32_t i) {
+    const double v = values[i - 1];
+    return s.drop_last_level(i) != 0 && v == static_cast<double>(s.NLEV(i)) ? 0.0 : v;
+  };
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const std::int32_t f = first(i);
+    double x = 0.0;  // the equation as a real, 0 for none
+    if (s.in_model(i) == 0) {
+    } else if (s.fixed_effect_type(i) == 0) {
+      const double v = value(i);
+      if (v > 0.0) x = v - 1.0 + f;
+      else if (v < 0.0) x = 0 - (v + 1.0) + f;
+    } else if (s.fixed_effect_type(i) == 1) {
+      const std::int32_t nest = s.NEST(i);
+      if (nest == 0) x = f;
+      else if (nest >= 1 && nest <= n - 1) x = value(nest) - 1.0 + f;
+    }
+    eq[i - 1] = x >= static_cast<double>(f) && x < static_cast<double>(f) + s.NLEV(i)
+                    ? static_cast<std::int32_t>(x)
+                    : 0;
+  }
+}
+
 // Every ordered pair of the record's equations into WW, the observation into rhs and
 // data_rhs. The upper triangle of these terms goes to equation_store too, but only once all
 // records are in (add_data_contributions): its entries, their order within each row and their
 // sums are those of WW's upper triangle.
 void add_record_terms(run_state& s, double observation) {
   const std::int32_t n = s.n_effects;
-  // The record's rows and columns are known now: the memory the calls below will read first is
-  // asked for ahead, rows first, then what each row leads to, so that the fetches overlap.
-  const std::span<const std::int32_t> eqs(s.equation.data(), static_cast<std::size_t>(n));
-  num::sparse_prefetch_rows(s.WW, eqs);
-  for (std::int32_t i = 1; i <= n; ++i) num::sparse_prefetch_entries(s.WW, s.equation(i), eqs);
   for (std::int32_t i = 1; i <= n; ++i) {
     if (s.in_model(i) == 0) continue;
     const std::int32_t ei = s.equation(i);
@@ -144,18 +169,64 @@ void add_data_contributions(run_state& s) {
 
   const rt::vec1<std::int32_t> first = num::first_equations(s.n_effects, s.NLEV);
   const std::int32_t n = s.n_effects;
-  const std::span<double> values(s.record_value.data(), static_cast<std::size_t>(n));
+  const auto n_values = static_cast<std::size_t>(n);
+  // Records are read a few places ahead of the one being added, into a ring, so that the
+  // memory their terms will reach in WW can be asked for in three steps: on reading, the
+  // rows' heads; halfway, what they lead to (head entries, table cells); near the turn, the
+  // values. Each record's status is kept and acted on at its turn, so the run reads, writes
+  // and stops as it would reading record by record.
+  constexpr std::int64_t ahead = 8, mid = ahead / 2, near = ahead / 4;
+  rt::vec1<double> queued_values(ahead * n);
+  rt::vec1<std::int32_t> queued_equations(ahead * n);
+  double queued_observation[ahead];
+  int queued_status[ahead];
+  std::int64_t n_read = 0;   // records read (or the end or a failure met) so far
+  bool reading = true;
+  const auto place = [&](std::int64_t k) { return static_cast<std::size_t>(k % ahead); };
+  const auto equations_of = [&](std::int64_t k) {
+    return std::span<const std::int32_t>(queued_equations.data() + place(k) * n_values, n_values);
+  };
+  const auto read_next = [&] {
+    const std::size_t p = place(n_read);
+    double* v = queued_values.data() + p * n_values;
+    queued_status[p] = rt::read_with_status(s.dat1_file, {std::span<double>(v, n_values),
+                                                          queued_observation[p]});
+    if (queued_status[p] == rt::read_ok) {
+      peek_equations(s, first, v, queued_equations.data() + p * n_values);
+      num::sparse_prefetch_rows(s.WW, equations_of(n_read));
+    } else {
+      reading = false;         // nothing is read after the end or a failure
+    }
+    ++n_read;
+  };
+  const auto hint = [&](std::int64_t k, bool values) {
+    if (k >= n_read || queued_status[place(k)] != rt::read_ok) return;
+    const std::span<const std::int32_t> eqs = equations_of(k);
+    for (std::int32_t e : eqs) {
+      if (values) num::sparse_prefetch_values(s.WW, e, eqs);
+      else num::sparse_prefetch_entries(s.WW, e, eqs);
+    }
+  };
+  while (reading && n_read < ahead) read_next();
+
   double observation = 0.0;
   std::int32_t count = 0;
   std::int32_t next_progress = 1000;
-  for (;;) {
-    const int status = rt::read_with_status(s.dat1_file, {values, observation});
+  for (std::int64_t taken = 0;; ++taken) {
+    const std::size_t p = place(taken);
+    const int status = queued_status[p];
     if (status == rt::read_end_of_file) break;
     if (status != rt::read_ok) {
       rt::write(con, {"BEWARE! ERROR IN LINE", count});
       rt::write(con, {});
       rt::stop("FATAL ERROR: EXECUTION STOPPED", rt::exit_error);
     }
+    for (std::int32_t i = 1; i <= n; ++i)
+      s.record_value(i) = queued_values(static_cast<std::int64_t>(p) * n + i);
+    observation = queued_observation[p];
+    if (reading) read_next();  // into the place just emptied
+    hint(taken + mid, false);
+    hint(taken + near, true);
     ++count;
     if (count == next_progress) {
       rt::put(con, rt::fixed_line().I(count, 9).X(2).A("RECORDS READ", 12));

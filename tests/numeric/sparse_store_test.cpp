@@ -387,6 +387,7 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const std::vector<std::int32_t> cols = {1, 9, 45, 46, 0, 51, 1000000, -1};
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  for (std::int32_t I : rows) num::sparse_prefetch_values(s, I, cols);
   num::sparse_store other = make_store(5, 20);
   put(other, 2, 2, 1.0);
   put(other, 2, 5, 1.0);
@@ -404,6 +405,7 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   const num::sparse_store finished = s;
   num::sparse_prefetch_rows(s, rows);
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
+  for (std::int32_t I : rows) num::sparse_prefetch_values(s, I, cols);
   num::sparse_prefetch_chains(refs);   // the finished store's rows are skipped
   const std::vector<double> x(50, 1.0);
   for (std::int32_t I : rows)
@@ -780,7 +782,8 @@ void expect_same_finished_stores(const num::sparse_store& a, const num::sparse_s
 // The upper triangle copied from a store filled with both triangles equals a store that took
 // the upper terms directly, interleaved with the others (rows in the same order, the same sums),
 // also when more terms follow the copy (rows long enough for a column table, rows that were
-// empty, a smaller source) and when the target held entries before (those rows take the sums).
+// empty, a smaller source) and when the target held entries before (those rows take the sums);
+// both when the copy sorts the entries by row and when it walks the chains.
 TEST(SparseStore, UpperTriangleCopyMatchesDirectFilling) {
   std::mt19937 g(7);
   for (int round = 0; round < 300; ++round) {
@@ -826,7 +829,10 @@ TEST(SparseStore, UpperTriangleCopyMatchesDirectFilling) {
         for (const auto& [J, sum] : rows[static_cast<std::size_t>(I)])
           ASSERT_LT(put(want, I, J, sum), 701);
     }
-    ASSERT_EQ(num::sparse_add_upper(from, to, -1, rt::console()) < 701, true);
+    const std::int32_t copied = round % 2 == 0
+                                    ? num::sparse_add_upper(from, to, -1, rt::console())
+                                    : num::sparse_add_upper_walking(from, to, -1, rt::console());
+    ASSERT_LT(copied, 701);
     for (int c = 0; c < 300; ++c) {           // later terms meet the rows the copy made
       int I = any(g), J = any(g);
       if (pct(g) < 30) I = 1;
@@ -845,16 +851,21 @@ TEST(SparseStore, UpperTriangleCopyIntoAFullStoreStops) {
   num::sparse_store from = make_store(3, 10), to = make_store(3, 3);
   for (const auto& [I, J] : std::vector<std::pair<int, int>>{{1, 3}, {2, 1}, {1, 1}, {2, 2}, {2, 3}, {3, 3}})
     ASSERT_EQ(put(from, I, J, I + 0.5 * J), 0);
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  const std::int32_t ier = num::sparse_add_upper(from, to, 0, rt::console());
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(ier, 702);
-  EXPECT_EQ(out, " \r\n *** FATAL ERROR ********************\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n"
-                 " ************************************\r\n \r\n");
-  num::sparse_finish(to);
-  EXPECT_EQ(as_vector(to.row_start), (std::vector<std::int32_t>{1, 3, 4, 4}));
-  EXPECT_EQ(as_vector(to.column), (std::vector<std::int32_t>{3, 1, 2}));
-  EXPECT_EQ(as_vector(to.value), (std::vector<double>{2.5, 1.5, 3.0}));
+  for (const bool walking : {false, true}) {
+    SCOPED_TRACE(walking ? "walking" : "sorting");
+    num::sparse_store t = to;
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    const std::int32_t ier = walking ? num::sparse_add_upper_walking(from, t, 0, rt::console())
+                                     : num::sparse_add_upper(from, t, 0, rt::console());
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ier, 702);
+    EXPECT_EQ(out, " \r\n *** FATAL ERROR ********************\r\n NZ TOO SMALL - NO ROOM FOR NEW ENTRY\r\n"
+                   " ************************************\r\n \r\n");
+    num::sparse_finish(t);
+    EXPECT_EQ(as_vector(t.row_start), (std::vector<std::int32_t>{1, 3, 4, 4}));
+    EXPECT_EQ(as_vector(t.column), (std::vector<std::int32_t>{3, 1, 2}));
+    EXPECT_EQ(as_vector(t.value), (std::vector<double>{2.5, 1.5, 3.0}));
+  }
 }
