@@ -6,10 +6,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "numeric/equation_reduction.hpp"
+#include "runtime/text_io.hpp"
 #include "tests/support/e2e.hpp"
 #include "tests/support/tav_small_model.hpp"
 #include "zumek_tav/parameters.hpp"
@@ -187,4 +190,54 @@ TEST(Assembly, SolutionEqualsDenseSolveOfTheMixedModelEquations) {
   // The data part alone: data_rhs (reduced) against X'y / S2E0.
   for (int i = 1; i <= m; ++i)
     EXPECT_NEAR(s.data_rhs(i), b[keep[i - 1]], 1e-12) << "equation " << keep[i - 1];
+}
+
+namespace {
+
+// The scratch file's lines, with line `line` (1-based) replaced by `text`.
+std::string with_line(const std::string& file, int line, const std::string& text) {
+  std::istringstream in(file);
+  std::string out, l;
+  for (int k = 1; std::getline(in, l); ++k) out += (k == line ? text : l) + "\n";
+  return out;
+}
+
+}  // namespace
+
+// Records are read a few places ahead of the one being added: a record that cannot be read still
+// stops the run only at its turn, after the records before it (whose own faults come first).
+// The scratch file holds three values a line, three lines a record: record 3 unreadable; then
+// record 2 with a class level out of range and record 4 unreadable.
+TEST(AssemblyDeathTest, ScratchFaultsStopAtTheirRecordsTurn) {
+  auto dir = scratch_dir("tav_assembly_read_ahead");
+  tav_small_model::write_inputs(dir);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  struct fault {
+    std::map<int, std::string> lines;
+    const char* expected;
+  };
+  const std::vector<fault> faults = {
+      {{{7, "x"}}, " BEWARE! ERROR IN LINE +2\r\n \r\n"},
+      {{{4, "9 1 1"}, {10, "x"}},
+       " FATAL ERROR IN RECORD +2 OF DAT1.sal, EFFECT +1\r\n CLASS LEVEL OUT OF RANGE"},
+  };
+  for (const fault& f : faults) {
+    tav::run_state s;
+    std::fflush(stdout);
+    tav::read_parameters(s);
+    tav::initialize_run(s);
+    std::string dat1 = read_file(dir / "DAT1.sal");
+    for (const auto& [line, text] : f.lines) dat1 = with_line(dat1, line, text);
+    write_file(dir / "DAT1.sal", dat1);
+    rt::close(s.dat1_file);
+    rt::open_in(s.dat1_file, 21, "DAT1.sal");
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);
+          dup2(2, 1);
+          tav::add_data_contributions(s);
+        },
+        testing::ExitedWithCode(1), std::string(f.expected))
+        << f.expected;
+  }
 }
