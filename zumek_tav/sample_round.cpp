@@ -56,11 +56,13 @@ void build_block_bookkeeping(run_state& s) {
                                w.effect_offset, w.block_start, w.block_offset, w.block_ginv_row);
 }
 
-// How many equations ahead the sweep asks for the sample values a row will read: the pedigree
-// and data terms scatter over the whole sample, which at a large size no longer sits in cache
-// (up to a quarter off the round at a million pedigree members). A sample that fits in cache gains
-// nothing from it and pays for the extra pass over each row, so the sweep fetches ahead only
-// from sweep_prefetch_min_equations equations (8 MiB of sample) up.
+// The sweep's terms scatter over the whole sample, which at a large size no longer sits in cache.
+// For WW, whose rows come in increasing order, the sample value that entry k + sweep_ahead_entries
+// will read (in this row or a later one) is asked for at entry k, at the cost of one more load
+// per entry. The pedigree terms are asked for sweep_prefetch_rows equations ahead, in an extra
+// pass over the row of GMAT; a sample that fits in cache gains nothing from that pass, so it
+// runs only from sweep_prefetch_min_equations equations (8 MiB of sample) up.
+constexpr std::int32_t sweep_ahead_entries = 64;
 constexpr std::int32_t sweep_prefetch_rows = 16;
 constexpr std::int32_t sweep_prefetch_min_equations = 1 << 20;
 
@@ -87,6 +89,7 @@ void sweep_location_effects(run_state& s) {
   const std::int32_t* const wcol = (paired ? L.column.data() : WW.column.data()) - 1;
   const std::int32_t* const place = paired ? L.place.data() - 1 : nullptr;
   auto at = [place](std::int32_t q) { return place ? place[q] : q; };
+  const std::int32_t last_entry = WW.row_start(WW.order + 1);   // one past WW's last entry
 
   // Family walk of the family-correlated effect: current family, records left in it, position
   // of the record in it, the family's first equation. It carries over from level to level.
@@ -113,12 +116,6 @@ void sweep_location_effects(run_state& s) {
     for (std::int32_t l = 1; l <= levels; ++l) {
       const std::int32_t i = offset + l;
       if (fetch_ahead) {
-        const std::int32_t r = i + sweep_prefetch_rows;
-        if (!paired)
-          num::sparse_prefetch_row_targets(WW, r, 0, sample.data(), sample.size());
-        else if (r <= WW.order)
-          for (std::int32_t k = WW.row_start(r); k < WW.row_start(r + 1); ++k)
-            rt::prefetch_read(y + wcol[k]);
         if (typo == 2 && b != 0) {
           const std::int32_t p = i - w.block_offset(e, 1, 1) + sweep_prefetch_rows;
           if (pf >= 0) {   // one fetch brings both members' values
@@ -136,6 +133,8 @@ void sweep_location_effects(run_state& s) {
       double x = w.work_rhs(i);
       double d = 0.0;
       for (std::int32_t k = WW.row_start(i); k < WW.row_start(i + 1); ++k) {
+        if (k + sweep_ahead_entries < last_entry)
+          rt::prefetch_read(y + wcol[k + sweep_ahead_entries]);
         const std::int32_t c = wcol[k];
         if (c == yi)
           d = WW.value(k);
