@@ -5,6 +5,7 @@
 #include <string>
 
 #include "numeric/random_variates.hpp"
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 
 namespace num {
@@ -41,10 +42,21 @@ void block_quadratic_forms(rt::vec3<double>& QFORM, std::int32_t j, std::int32_t
       v = pairs + 1;
       step = 2;
     }
+    // The rows come in order, so entry k + ahead of A is in this row or a later one: the
+    // values its column will read, scattered over a sample far larger than the cache on big
+    // data, are asked for that many entries ahead (one line holds both members' when paired).
+    constexpr std::int32_t ahead = 64;
+    const std::int32_t last_entry = A.row_start(A.order + 1);      // one past the last
+    const std::int32_t* const column_at = A.column.data() - 1;     // 1-based view
     double q11 = 0.0, q12 = 0.0, q22 = 0.0;
     for (std::int32_t i = 1; i <= A.order; ++i) {
       const double ui = u[(i - 1) * step], vi = v[(i - 1) * step];
       for (std::int32_t k = A.row_start(i); k < A.row_start(i + 1); ++k) {
+        if (k + ahead < last_entry) {
+          const std::int64_t o = (column_at[k + ahead] - std::int64_t{1}) * step;
+          rt::prefetch_read(u + o);
+          if (!pairs) rt::prefetch_read(v + o);
+        }
         const std::int32_t c = A.column(k);
         const double x = A.value(k);
         if (c == i) {
