@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 
 namespace num {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "runtime/array.hpp"
-#include "runtime/prefetch.hpp"
 #include "runtime/text_io.hpp"
 
 namespace num {
@@ -127,22 +126,6 @@ struct sparse_row_ref {
 // a table), empty rows and rows outside a store are skipped, and only the first 16 rows are
 // walked. Nothing is changed.
 void sparse_prefetch_chains(std::span<const sparse_row_ref> rows);
-
-// Hint for a sweep over a finished store that reads x(base + column) along each row, one row
-// after another: asks for the elements of x that row I will read (x 1-based with n elements;
-// rows outside the store and elements beyond n are skipped). Called some rows ahead of the
-// row's turn, the scattered loads overlap the work on the rows before it. Nothing is changed.
-inline void sparse_prefetch_row_targets(const sparse_store& s, std::int32_t I, std::int32_t base,
-                                        const double* x, std::int64_t n) {
-  if (I < 1 || I > s.order) return;
-  const std::int32_t first = s.row_start(I), end = s.row_start(I + 1);
-  if (first < 1 || end - 1 > s.column.size()) return;   // not a finished store's row
-  const std::int32_t* col = s.column.data() - 1;
-  for (std::int32_t k = first; k < end; ++k) {
-    const std::int64_t c = static_cast<std::int64_t>(base) + col[k];
-    if (c >= 1 && c <= n) rt::prefetch_read(x + (c - 1));
-  }
-}
 
 // Turns a store in linked form into row-compressed form: rows in row order, each in the order
 // its columns first arrived; slots above the entries and the links of all slots end as 0.

@@ -14,6 +14,7 @@
 #include "numeric/random_variates.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_ro/data_prep.hpp"
@@ -613,6 +614,8 @@ void sweep_location_effects(run_state& s) {
   const double* const sample_at = sample.data() - 1;
   double* const lower_sum_at = lower_sum.data() - 1;
   const std::int32_t last_entry = D.row_start(D.order + 1);      // one past the last
+  const std::int32_t* const pedigree_column_at = A.column.size() > 0 ? A.column.data() - 1 : nullptr;
+  const std::int32_t last_pedigree_entry = A.order > 0 ? A.row_start(A.order + 1) : 0;
 
   for (std::int32_t e = 1; e <= ne; ++e) {
     const std::int32_t levels = s.remaining_levels(e);
@@ -662,6 +665,10 @@ void sweep_location_effects(run_state& s) {
             const std::int32_t base = s.block_offset(e, c, 2);
             const double gi = s.block_ginv_row(e, c, 1);
             for (std::int32_t k = A.row_start(p); k < A.row_start(p + 1); ++k) {
+              // The members come in increasing order too: this block's element of sample
+              // at the column of entry k + ahead of A is asked for as the store's are.
+              if (k + ahead < last_pedigree_entry)
+                rt::prefetch_read(sample_at + base + pedigree_column_at[k + ahead]);
               const std::int32_t q = base + A.column(k);
               const double f = A.value(k) * s2e0 * gi;
               if (q == i)

@@ -8,6 +8,7 @@
 #include "numeric/chain_record.hpp"
 #include "numeric/grid_draw.hpp"
 #include "numeric/random_variates.hpp"
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_tav/family_classes.hpp"
@@ -57,14 +58,10 @@ void build_block_bookkeeping(run_state& s) {
 }
 
 // The sweep's terms scatter over the whole sample, which at a large size no longer sits in cache.
-// For WW, whose rows come in increasing order, the sample value that entry k + sweep_ahead_entries
-// will read (in this row or a later one) is asked for at entry k, at the cost of one more load
-// per entry. The pedigree terms are asked for sweep_prefetch_rows equations ahead, in an extra
-// pass over the row of GMAT; a sample that fits in cache gains nothing from that pass, so it
-// runs only from sweep_prefetch_min_equations equations (8 MiB of sample) up.
+// The rows of WW, and the members of a pedigree block, come in increasing order: the sample value
+// that entry k + sweep_ahead_entries of WW or of GMAT will read (in this row or a later one) is
+// asked for at entry k, at the cost of one more load per entry.
 constexpr std::int32_t sweep_ahead_entries = 64;
-constexpr std::int32_t sweep_prefetch_rows = 16;
-constexpr std::int32_t sweep_prefetch_min_equations = 1 << 20;
 
 void sweep_location_effects(run_state& s) {
   round_work& w = s.round;
@@ -73,7 +70,6 @@ void sweep_location_effects(run_state& s) {
   const num::sparse_store& GMAT = s.GMAT;
   rt::vec1<double>& sample = s.sample;
   rt::text_out& con = rt::console();
-  const bool fetch_ahead = s.n_equations >= sweep_prefetch_min_equations;
 
   // The sweep reads the sample from y: the paired layout when it is in use, else the sample
   // itself. at(q) is where equation q lies in y, wcol[k] where WW's column k lies.
@@ -90,6 +86,8 @@ void sweep_location_effects(run_state& s) {
   const std::int32_t* const place = paired ? L.place.data() - 1 : nullptr;
   auto at = [place](std::int32_t q) { return place ? place[q] : q; };
   const std::int32_t last_entry = WW.row_start(WW.order + 1);   // one past WW's last entry
+  const std::int32_t* const gmat_column_at = GMAT.column.size() > 0 ? GMAT.column.data() - 1 : nullptr;
+  const std::int32_t last_gmat_entry = GMAT.order > 0 ? GMAT.row_start(GMAT.order + 1) : 0;
 
   // Family walk of the family-correlated effect: current family, records left in it, position
   // of the record in it, the family's first equation. It carries over from level to level.
@@ -115,20 +113,6 @@ void sweep_location_effects(run_state& s) {
 
     for (std::int32_t l = 1; l <= levels; ++l) {
       const std::int32_t i = offset + l;
-      if (fetch_ahead) {
-        if (typo == 2 && b != 0) {
-          const std::int32_t p = i - w.block_offset(e, 1, 1) + sweep_prefetch_rows;
-          if (pf >= 0) {   // one fetch brings both members' values
-            if (p <= GMAT.order)
-              for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k)
-                rt::prefetch_read(y + pf + 2 * GMAT.column(k) - 1);
-          } else {
-            for (std::int32_t c = 1; c <= s.CORR(b); ++c)
-              num::sparse_prefetch_row_targets(GMAT, p, w.block_offset(e, c, 2), sample.data(),
-                                               sample.size());
-          }
-        }
-      }
       const std::int32_t yi = at(i);
       double x = w.work_rhs(i);
       double d = 0.0;
@@ -158,6 +142,13 @@ void sweep_location_effects(run_state& s) {
             // Paired: member c's level m lies at yc[2 m].
             const double* const yc = pf >= 0 ? y + (pf - 2 + c) : y;
             for (std::int32_t k = GMAT.row_start(p); k < GMAT.row_start(p + 1); ++k) {
+              if (k + sweep_ahead_entries < last_gmat_entry) {
+                const std::int32_t ahead = gmat_column_at[k + sweep_ahead_entries];
+                if (pf >= 0)   // one fetch brings both members' values
+                  rt::prefetch_read(yc + 2 * ahead);
+                else if (base + ahead <= s.n_equations)   // checked below in its turn
+                  rt::prefetch_read(y + at(base + ahead));
+              }
               const std::int32_t q = base + GMAT.column(k);
               const double f = GMAT.value(k) * gi;
               if (q == i) {

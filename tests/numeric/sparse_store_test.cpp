@@ -397,9 +397,6 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
     for (std::int32_t I : rows) refs.push_back({round == 1 ? &other : &s, I});
   num::sparse_prefetch_chains(refs);
   ASSERT_NO_FATAL_FAILURE(expect_unchanged(other, other_before));
-  const std::vector<double> y(50, 1.0);
-  for (std::int32_t I : rows)   // a store in linked form: its rows are skipped
-    num::sparse_prefetch_row_targets(s, I, 0, y.data(), static_cast<std::int64_t>(y.size()));
   ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, before));
   num::sparse_finish(s);
   const num::sparse_store finished = s;
@@ -407,10 +404,6 @@ TEST(SparseStore, PrefetchHintsLeaveTheStoreAsItIs) {
   for (std::int32_t I : rows) num::sparse_prefetch_entries(s, I, cols);
   for (std::int32_t I : rows) num::sparse_prefetch_values(s, I, cols);
   num::sparse_prefetch_chains(refs);   // the finished store's rows are skipped
-  const std::vector<double> x(50, 1.0);
-  for (std::int32_t I : rows)
-    for (std::int32_t base : {0, 5, -45, 1000000})
-      num::sparse_prefetch_row_targets(s, I, base, x.data(), static_cast<std::int64_t>(x.size()));
   ASSERT_NO_FATAL_FAILURE(expect_unchanged(s, finished));
 }
 
