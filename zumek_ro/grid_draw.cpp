@@ -63,6 +63,11 @@ void grid_pass(run_state& s, bool form_residuals) {
     const std::int32_t n = b.n_records;
     if (f + family_prefetch_distance <= nf)
       prefetch_family(s.family[static_cast<std::size_t>(f + family_prefetch_distance - 1)]);
+    if (form_residuals && f + family_equations_distance < nf) {   // not the rest group
+      const std::int32_t ahead = f + family_equations_distance;
+      prefetch_family_equations(s.family[static_cast<std::size_t>(ahead - 1)], s.sample.data(),
+                                nullptr, s.sample.size());
+    }
     if (form_residuals) family_residuals(s, b);
     const std::int32_t c = f < nf ? class_of(s, f) : 0;
     if (c > 0) {

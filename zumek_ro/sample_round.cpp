@@ -499,6 +499,11 @@ void rebuild_data_part(run_state& s, std::int32_t ROUND, bool literal) {
       const bool rest = f == nf;
       if (f + family_prefetch_distance <= nf)
         prefetch_family(s.family[static_cast<std::size_t>(f + family_prefetch_distance - 1)]);
+      if (f + family_equations_distance < nf) {   // not the rest group
+        const std::int32_t ahead = f + family_equations_distance;
+        prefetch_family_equations(s.family[static_cast<std::size_t>(ahead - 1)], s.sample.data(),
+                                  rhs.data(), rhs.size());
+      }
       rebuild_family_matrices(s, f, b, rest, renumber, p);
       copy_own_weights(s, f, b, rest);
       add_rhs_terms(b, ne, rhs_at);
@@ -614,7 +619,8 @@ void sweep_location_effects(run_state& s) {
   const double* const sample_at = sample.data() - 1;
   double* const lower_sum_at = lower_sum.data() - 1;
   const std::int32_t last_entry = D.row_start(D.order + 1);      // one past the last
-  const std::int32_t* const pedigree_column_at = A.column.size() > 0 ? A.column.data() - 1 : nullptr;
+  const std::int32_t* const pedigree_column_at =
+      A.column.size() > 0 ? A.column.data() - 1 : nullptr;
   const std::int32_t last_pedigree_entry = A.order > 0 ? A.row_start(A.order + 1) : 0;
 
   for (std::int32_t e = 1; e <= ne; ++e) {

@@ -47,4 +47,24 @@ inline void prefetch_family(const family_block& b) {
   for (std::int64_t k = 0; k < n; k += 8) rt::prefetch_read(b.coefficient.d.data() + k);
 }
 
+// How many families ahead a pass asks for the elements of the vectors that a family's equations
+// reach (its arrays, asked for family_prefetch_distance families ahead, are in cache by then).
+constexpr std::int32_t family_equations_distance = 2;
+
+// Asks for the elements of sample, and of rhs unless null, at the equations of block b (both
+// 1-based with n elements; equations outside them are skipped). A family's records reach them at
+// places spread over the whole of vectors that, on big data, are far larger than the cache. For
+// the families of a few records only: it runs over all of the block's equations.
+inline void prefetch_family_equations(const family_block& b, const double* sample, double* rhs,
+                                      std::int64_t n) {
+  const std::int32_t* const equation = b.equation.d.data();
+  const std::int64_t m = b.equation.d.size();
+  for (std::int64_t k = 0; k < m; ++k) {
+    const std::int32_t q = equation[k];
+    if (q <= 0 || q > n) continue;
+    rt::prefetch_read(sample + (q - 1));
+    if (rhs) rt::prefetch_write(rhs + (q - 1));
+  }
+}
+
 }  // namespace ro

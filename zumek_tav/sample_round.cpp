@@ -86,7 +86,8 @@ void sweep_location_effects(run_state& s) {
   const std::int32_t* const place = paired ? L.place.data() - 1 : nullptr;
   auto at = [place](std::int32_t q) { return place ? place[q] : q; };
   const std::int32_t last_entry = WW.row_start(WW.order + 1);   // one past WW's last entry
-  const std::int32_t* const gmat_column_at = GMAT.column.size() > 0 ? GMAT.column.data() - 1 : nullptr;
+  const std::int32_t* const gmat_column_at =
+      GMAT.column.size() > 0 ? GMAT.column.data() - 1 : nullptr;
   const std::int32_t last_gmat_entry = GMAT.order > 0 ? GMAT.row_start(GMAT.order + 1) : 0;
 
   // Family walk of the family-correlated effect: current family, records left in it, position
