@@ -453,6 +453,85 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
 
 namespace {
 
+// True when store s, in linked form, holds no entry: every row empty (no head), the free
+// counter at NZ.
+bool store_is_empty(const sparse_store& s) {
+  if (s.row_start.size() != std::int64_t{s.order} + 1 || s.column.size() != s.NZ ||
+      s.value.size() != s.NZ || s.link.size() != s.NZ ||
+      s.row_start(std::int64_t{s.order} + 1) != s.NZ)
+    return false;
+  for (std::int32_t I = 1; I <= s.order; ++I)
+    if (s.row_start(I) > 0) return false;
+  return true;
+}
+
+// The copy of the upper entries of from (F0 its free counter, its chains running down, entries
+// = NZ - F0 > 0) into the empty store to, which takes them as the row-by-row copy would: row
+// 1's from slot NZ down in chain order, then row 2's, and so on, each entry linking to the slot
+// below it and the row's last to -row, and a column table for each row that is long. A pass
+// over from's slots counts each row's entries; a second takes them in rising slot order, the
+// reverse of chain order, each to the next slot of its row's range from the bottom up. Both
+// read from's slots in turn; the writes go to a few places at a time in each row's range. False,
+// with to unchanged, when to lacks the room for them all.
+bool copy_upper_into_empty(const sparse_store& from, sparse_store& to, std::int32_t F0,
+                           std::int64_t entries) {
+  const std::int32_t order = from.order;
+  rt::vec1<std::int32_t> row_of;                   // entry k at row_of(k - F0)
+  row_of.resize_for_overwrite(entries);             // every element set by rows_of_entries
+  std::int32_t* const row = row_of.data() - 1 - F0;
+  const std::int32_t* const link = from.link.data() - 1;
+  const std::int32_t* const column = from.column.data() - 1;
+  const double* const value = from.value.data() - 1;
+  rows_of_entries(link, row, F0, from.NZ);
+  rt::vec1<std::int32_t> count_of(std::int64_t{order} + 1, 0);
+  rt::vec1<std::int32_t> next_of(std::int64_t{order} + 1, 0);
+  std::int32_t* const count = count_of.data() - 1;
+  std::int32_t* const next = next_of.data() - 1;
+  constexpr std::int32_t ahead = 32;
+  std::int64_t upper = 0;
+  for (std::int32_t k = F0 + 1; k <= from.NZ; ++k) {
+    if (k + ahead <= from.NZ) rt::prefetch_write(count + row[k + ahead]);
+    if (column[k] >= row[k]) {
+      ++count[row[k]];
+      ++upper;
+    }
+  }
+  const std::int32_t free_slots = to.row_start(std::int64_t{to.order} + 1);
+  if (upper > free_slots) return false;
+  // Row I's range: from top(I) = free_slots - (entries of the rows before it) down.
+  std::int32_t top = free_slots;
+  for (std::int32_t I = 1; I <= order; ++I) {
+    next[I] = top - count[I] + 1;
+    top -= count[I];
+  }
+  std::int32_t* const to_column = to.column.data() - 1;
+  double* const to_value = to.value.data() - 1;
+  std::int32_t* const to_link = to.link.data() - 1;
+  for (std::int32_t k = F0 + 1; k <= from.NZ; ++k) {
+    if (k + ahead <= from.NZ) {
+      const std::int32_t r = row[k + ahead];
+      rt::prefetch_write(next + r);
+    }
+    const std::int32_t I = row[k];
+    if (column[k] < I) continue;
+    const std::int32_t m = next[I]++;
+    to_column[m] = column[k];
+    to_value[m] = value[k];
+    to_link[m] = m - 1;
+  }
+  top = free_slots;
+  for (std::int32_t I = 1; I <= order; ++I) {
+    const std::int32_t n = count[I];
+    if (n == 0) continue;
+    to.row_start(I) = top;
+    to_link[top - n + 1] = -I;
+    if (n > long_row_threshold) index_row(to, I, top, top - n + 1, n);
+    top -= n;
+  }
+  to.row_start(std::int64_t{to.order} + 1) = top;
+  return true;
+}
+
 std::int32_t add_upper(const sparse_store& from, sparse_store& to, int message_level,
                        rt::text_out& message_unit, bool may_sort) {
   if (from.order > to.order) rt::internal_error("upper triangle copied into a smaller store");
@@ -509,63 +588,18 @@ std::int32_t add_upper(const sparse_store& from, sparse_store& to, int message_l
     return 0;
   };
 
-  // from's upper entries sorted by row, each row's in falling slot order, which is chain order
-  // (chains_run_down): passes over the slots that do not wait on each other as a walk along
-  // the chains does. Without the memory for it, the chains are walked.
+  // Into an empty store, when the memory for the rows of from's entries is there: passes over
+  // from's slots, which do not wait on each other as a walk along the chains does. Otherwise,
+  // or when to lacks the room, the chains are walked row by row.
   const std::int32_t order = from.order;
   const std::int32_t F0 = from.row_start(std::int64_t{order} + 1);
   const std::int64_t entries = from.NZ > F0 && F0 >= 0 ? from.NZ - F0 : 0;
-  const std::int64_t sort_bytes = (2 * entries + order + 2) * std::int64_t{sizeof(std::int32_t)};
+  const std::int64_t pass_bytes =
+      (entries + 2 * (std::int64_t{order} + 1)) * std::int64_t{sizeof(std::int32_t)};
   if (may_sort && entries > 0 && from.link.size() == from.NZ && from.column.size() == from.NZ &&
-      rt::memory_limit() - rt::memory_held() >= sort_bytes && chains_run_down(from, F0)) {
-    rt::vec1<std::int32_t> row_of(entries);         // entry k at row_of(k - F0)
-    rt::vec1<std::int32_t> start(std::int64_t{order} + 1);
-    const std::int32_t* const link = from.link.data() - 1;
-    const std::int32_t* const column = from.column.data() - 1;
-    std::int32_t* const row = row_of.data() - 1 - F0;
-    rows_of_entries(link, row, F0, from.NZ);
-    std::int32_t* const first = start.data() - 1;  // row I's upper entries from first[I]
-    for (std::int32_t i = 1; i <= order + 1; ++i) first[i] = 0;
-    constexpr std::int32_t ahead = 32;
-    for (std::int32_t k = F0 + 1; k <= from.NZ; ++k) {
-      if (k + ahead <= from.NZ) rt::prefetch_write(first + row[k + ahead]);
-      if (column[k] >= row[k]) ++first[row[k]];
-    }
-    std::int32_t upper = 0;
-    for (std::int32_t i = 1; i <= order + 1; ++i) {
-      const std::int32_t length = first[i];
-      first[i] = upper;
-      upper += length;
-    }
-    rt::vec1<std::int32_t> sorted(upper);           // slots, row after row
-    {
-      std::int32_t* const place = sorted.data();
-      rt::vec1<std::int32_t> next = start;          // each row's next place
-      std::int32_t* const next_of = next.data() - 1;
-      for (std::int32_t k = from.NZ; k > F0; --k) {
-        if (k - 4 * ahead > F0) rt::prefetch_write(next_of + row[k - 4 * ahead]);
-        if (k - ahead > F0) rt::prefetch_write(place + next_of[row[k - ahead]]);
-        if (column[k] >= row[k]) place[next_of[row[k]]++] = k;
-      }
-    }
-    row_of.release();
-    for (std::int32_t I = 1; I <= order; ++I) {
-      const std::int32_t b = first[I], e = first[I + 1];
-      if (b == e) continue;
-      const std::int32_t status = copy_row(I, [&](auto&& f) {
-        for (std::int32_t p = b; p < e; ++p) {
-          if (p + ahead < upper) {
-            const std::int32_t k = sorted(p + ahead + 1);
-            rt::prefetch_read(column + k);
-            rt::prefetch_read(from.value.data() + (k - 1));
-          }
-          if (!f(sorted(p + 1))) return;
-        }
-      });
-      if (status != 0) return status;
-    }
-    return IER;
-  }
+      from.value.size() == from.NZ && rt::memory_limit() - rt::memory_held() >= pass_bytes &&
+      store_is_empty(to) && chains_run_down(from, F0) && copy_upper_into_empty(from, to, F0, entries))
+    return 0;
   for (std::int32_t I = 1; I <= order; ++I) {
     if (from.row_start(I) <= 0) continue;
     const std::int32_t status = copy_row(I, [&](auto&& f) {

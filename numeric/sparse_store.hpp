@@ -96,9 +96,10 @@ std::int32_t SBSIJ_row_add(sparse_store& s, std::int32_t I, std::span<const std:
 // is full (its message written when message_level >= 0; nothing after it is added).
 std::int32_t sparse_add_upper(const sparse_store& from, sparse_store& to, int message_level,
                               rt::text_out& message_unit);
-// The same copy, always walking from's chains row by row: what sparse_add_upper does when the
-// memory to sort from's entries by row (8 bytes per entry) is not there, or when from's chains
-// are not in falling slot order. Any store gives the same result both ways.
+// The same copy, always walking from's chains row by row: what sparse_add_upper does unless to
+// is empty with room for every entry copied, from's chains run in falling slot order and the
+// memory for the row of each of from's entries (4 bytes per entry) is there. Any store gives
+// the same result both ways, slot for slot.
 std::int32_t sparse_add_upper_walking(const sparse_store& from, sparse_store& to,
                                       int message_level, rt::text_out& message_unit);
 

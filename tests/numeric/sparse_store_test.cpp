@@ -776,7 +776,8 @@ void expect_same_finished_stores(const num::sparse_store& a, const num::sparse_s
 // the upper terms directly, interleaved with the others (rows in the same order, the same sums),
 // also when more terms follow the copy (rows long enough for a column table, rows that were
 // empty, a smaller source) and when the target held entries before (those rows take the sums);
-// both when the copy sorts the entries by row and when it walks the chains.
+// both when the copy passes over the slots (an empty target) and when it walks the chains, which
+// leave the same slots.
 TEST(SparseStore, UpperTriangleCopyMatchesDirectFilling) {
   std::mt19937 g(7);
   for (int round = 0; round < 300; ++round) {
@@ -822,10 +823,19 @@ TEST(SparseStore, UpperTriangleCopyMatchesDirectFilling) {
         for (const auto& [J, sum] : rows[static_cast<std::size_t>(I)])
           ASSERT_LT(put(want, I, J, sum), 701);
     }
+    num::sparse_store other = to;              // the other way of copying, slot for slot
     const std::int32_t copied = round % 2 == 0
                                     ? num::sparse_add_upper(from, to, -1, rt::console())
                                     : num::sparse_add_upper_walking(from, to, -1, rt::console());
     ASSERT_LT(copied, 701);
+    ASSERT_EQ(round % 2 == 0 ? num::sparse_add_upper_walking(from, other, -1, rt::console())
+                             : num::sparse_add_upper(from, other, -1, rt::console()),
+              copied);
+    EXPECT_EQ(as_vector(other.row_start), as_vector(to.row_start));
+    EXPECT_EQ(as_vector(other.column), as_vector(to.column));
+    EXPECT_EQ(as_vector(other.value), as_vector(to.value));
+    EXPECT_EQ(as_vector(other.link), as_vector(to.link));
+    EXPECT_EQ(as_vector(other.fill_index.long_id), as_vector(to.fill_index.long_id));
     for (int c = 0; c < 300; ++c) {           // later terms meet the rows the copy made
       int I = any(g), J = any(g);
       if (pct(g) < 30) I = 1;
