@@ -533,7 +533,7 @@ bool copy_upper_into_empty(const sparse_store& from, sparse_store& to, std::int3
 }
 
 std::int32_t add_upper(const sparse_store& from, sparse_store& to, int message_level,
-                       rt::text_out& message_unit, bool may_sort) {
+                       rt::text_out& message_unit, bool may_pass) {
   if (from.order > to.order) rt::internal_error("upper triangle copied into a smaller store");
   sparse_fill_index& ix = to.fill_index;
   if (ix.long_id.size() != to.order) {          // a store filled without sparse_init
@@ -596,7 +596,7 @@ std::int32_t add_upper(const sparse_store& from, sparse_store& to, int message_l
   const std::int64_t entries = from.NZ > F0 && F0 >= 0 ? from.NZ - F0 : 0;
   const std::int64_t pass_bytes =
       (entries + 2 * (std::int64_t{order} + 1)) * std::int64_t{sizeof(std::int32_t)};
-  if (may_sort && entries > 0 && from.link.size() == from.NZ && from.column.size() == from.NZ &&
+  if (may_pass && entries > 0 && from.link.size() == from.NZ && from.column.size() == from.NZ &&
       from.value.size() == from.NZ && rt::memory_limit() - rt::memory_held() >= pass_bytes &&
       store_is_empty(to) && chains_run_down(from, F0) && copy_upper_into_empty(from, to, F0, entries))
     return 0;

@@ -855,7 +855,7 @@ TEST(SparseStore, UpperTriangleCopyIntoAFullStoreStops) {
   for (const auto& [I, J] : std::vector<std::pair<int, int>>{{1, 3}, {2, 1}, {1, 1}, {2, 2}, {2, 3}, {3, 3}})
     ASSERT_EQ(put(from, I, J, I + 0.5 * J), 0);
   for (const bool walking : {false, true}) {
-    SCOPED_TRACE(walking ? "walking" : "sorting");
+    SCOPED_TRACE(walking ? "walking" : "passing over the slots");
     num::sparse_store t = to;
     std::fflush(stdout);
     testing::internal::CaptureStdout();
