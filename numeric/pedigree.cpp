@@ -420,15 +420,33 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     const std::int32_t line_ids[3] = {member, sire, dam};
     // The line's rows of both stores are walked side by side first: on a large pedigree their
     // chains lie far apart in memory, and the adds below would otherwise wait on every link.
+    // A long row (a sire's) is looked up in its table instead: the table cells of the line's
+    // columns are asked for before the walks, so that they arrive meanwhile.
     {
       sparse_row_ref rows[9];
       std::size_t n_rows = 0;
+      std::int32_t eq_cols[6], rel_cols[3];
+      std::size_t n_eq_cols = 0, n_rel_cols = 0;
       for (std::int32_t a = 0; a < n_corr; ++a)
         for (const std::int32_t id : line_ids)
-          if (id != 0) rows[n_rows++] = {&equation_store, id + first_equation[a] - 1};
+          if (id != 0) {
+            rows[n_rows++] = {&equation_store, id + first_equation[a] - 1};
+            eq_cols[n_eq_cols++] = id + first_equation[a] - 1;
+          }
       if (in.fill_relationship_inverse)
         for (const std::int32_t id : line_ids)
-          if (id != 0) rows[n_rows++] = {&relationship_inverse, id};
+          if (id != 0) {
+            rows[n_rows++] = {&relationship_inverse, id};
+            rel_cols[n_rel_cols++] = id;
+          }
+      for (std::size_t r = 0; r < n_rows; ++r) {
+        if (rows[r].store == &equation_store)
+          sparse_prefetch_entries(equation_store, rows[r].row,
+                                  std::span<const std::int32_t>(eq_cols, n_eq_cols));
+        else
+          sparse_prefetch_entries(relationship_inverse, rows[r].row,
+                                  std::span<const std::int32_t>(rel_cols, n_rel_cols));
+      }
       sparse_prefetch_chains(std::span<const sparse_row_ref>(rows, n_rows));
     }
     // Row l of block a takes its terms of every block h (h before m, as the blocks come one
