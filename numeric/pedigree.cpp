@@ -423,29 +423,26 @@ void pedigree_pass(const pedigree_pass_input& in, const rt::vec1<std::int32_t>& 
     // A long row (a sire's) is looked up in its table instead: the table cells of the line's
     // columns are asked for before the walks, so that they arrive meanwhile.
     {
-      sparse_row_ref rows[9];
-      std::size_t n_rows = 0;
-      std::int32_t eq_cols[6], rel_cols[3];
-      std::size_t n_eq_cols = 0, n_rel_cols = 0;
+      // The line's equations are both the rows and the columns of its terms; so are its
+      // members in the relationship store.
+      std::int32_t eq_rows[6], rel_rows[3];
+      std::size_t n_eq = 0, n_rel = 0;
       for (std::int32_t a = 0; a < n_corr; ++a)
         for (const std::int32_t id : line_ids)
-          if (id != 0) {
-            rows[n_rows++] = {&equation_store, id + first_equation[a] - 1};
-            eq_cols[n_eq_cols++] = id + first_equation[a] - 1;
-          }
+          if (id != 0) eq_rows[n_eq++] = id + first_equation[a] - 1;
       if (in.fill_relationship_inverse)
         for (const std::int32_t id : line_ids)
-          if (id != 0) {
-            rows[n_rows++] = {&relationship_inverse, id};
-            rel_cols[n_rel_cols++] = id;
-          }
-      for (std::size_t r = 0; r < n_rows; ++r) {
-        if (rows[r].store == &equation_store)
-          sparse_prefetch_entries(equation_store, rows[r].row,
-                                  std::span<const std::int32_t>(eq_cols, n_eq_cols));
-        else
-          sparse_prefetch_entries(relationship_inverse, rows[r].row,
-                                  std::span<const std::int32_t>(rel_cols, n_rel_cols));
+          if (id != 0) rel_rows[n_rel++] = id;
+      const std::span<const std::int32_t> eq(eq_rows, n_eq), rel(rel_rows, n_rel);
+      sparse_row_ref rows[9];
+      std::size_t n_rows = 0;
+      for (const std::int32_t row : eq) {
+        sparse_prefetch_entries(equation_store, row, eq);
+        rows[n_rows++] = {&equation_store, row};
+      }
+      for (const std::int32_t row : rel) {
+        sparse_prefetch_entries(relationship_inverse, row, rel);
+        rows[n_rows++] = {&relationship_inverse, row};
       }
       sparse_prefetch_chains(std::span<const sparse_row_ref>(rows, n_rows));
     }
