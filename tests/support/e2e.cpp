@@ -7,16 +7,56 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 namespace testing_support {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Scratch folders made since the last test ended.
+std::vector<fs::path>& made_folders() {
+  static std::vector<fs::path> folders;
+  return folders;
+}
+
+// Removes the scratch folders of a test that passed when it ends (and of code run outside a
+// test when the whole program passed), so that test runs do not fill the temporary folder. A
+// failed test keeps its folder, with the program's files in it, for a look.
+class scratch_cleanup : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo& info) override { settle(!info.result()->Failed()); }
+  void OnTestProgramEnd(const ::testing::UnitTest& unit) override { settle(unit.Passed()); }
+
+  static void settle(bool remove) {
+    if (remove) {
+      for (const fs::path& p : made_folders()) {
+        std::error_code ignored;
+        fs::remove_all(p, ignored);
+      }
+    }
+    made_folders().clear();
+  }
+};
+
+// Folders are made within the test that uses them: one made for a whole suite would go after
+// the suite's first test.
+[[maybe_unused]] const bool cleanup_listening = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new scratch_cleanup);
+  return true;
+}();
+
+}  // namespace
 
 fs::path scratch_dir(std::string_view name) {
   fs::path p = fs::temp_directory_path() /
                ("zumek_test_" + std::string(name) + "_" + std::to_string(::getpid()));
   fs::remove_all(p);
   fs::create_directories(p);
+  made_folders().push_back(p);
   return p;
 }
 

@@ -13,7 +13,8 @@ struct run_result {
   int status = -1;   // exit status, or -1 when the process did not exit normally
 };
 
-// A fresh, empty folder under the system's temporary folder, named after the test.
+// A fresh, empty folder under the system's temporary folder, named after the test. It is
+// removed when the test that made it ends, unless the test failed.
 std::filesystem::path scratch_dir(std::string_view name);
 
 // Runs the binary with the folder as working directory and no arguments or input.
