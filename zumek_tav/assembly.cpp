@@ -10,6 +10,7 @@
 #include "numeric/pedigree.hpp"
 #include "numeric/sparse_store.hpp"
 #include "numeric/sym_ginverse.hpp"
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 #include "zumek_tav/steps.hpp"
@@ -171,10 +172,10 @@ void add_data_contributions(run_state& s) {
   const std::int32_t n = s.n_effects;
   const auto n_values = static_cast<std::size_t>(n);
   // Records are read a few places ahead of the one being added, into a ring, so that the
-  // memory their terms will reach in WW can be asked for in three steps: on reading, the
-  // rows' heads; halfway, what they lead to (head entries, table cells); near the turn, the
-  // values. Each record's status is kept and acted on at its turn, so the run reads, writes
-  // and stops as it would reading record by record.
+  // memory their terms will reach can be asked for in three steps: on reading, the rows'
+  // heads in WW and the right-hand sides; halfway, what the heads lead to (head entries, table
+  // cells); near the turn, the values. Each record's status is kept and acted on at its turn,
+  // so the run reads, writes and stops as it would reading record by record.
   constexpr std::int64_t ahead = 8, mid = ahead / 2, near = ahead / 4;
   rt::vec1<double> queued_values(ahead * n);
   rt::vec1<std::int32_t> queued_equations(ahead * n);
@@ -194,6 +195,11 @@ void add_data_contributions(run_state& s) {
     if (queued_status[p] == rt::read_ok) {
       peek_equations(s, first, v, queued_equations.data() + p * n_values);
       num::sparse_prefetch_rows(s.WW, equations_of(n_read));
+      for (std::int32_t e : equations_of(n_read)) {  // the right-hand sides the record adds to
+        if (e == 0) continue;
+        rt::prefetch_write(s.rhs.data() + (e - 1));
+        rt::prefetch_write(s.data_rhs.data() + (e - 1));
+      }
     } else {
       reading = false;         // nothing is read after the end or a failure
     }
