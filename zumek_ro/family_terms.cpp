@@ -3,6 +3,7 @@
 
 #include <span>
 
+#include "runtime/prefetch.hpp"
 #include "runtime/process.hpp"
 #include "runtime/text_io.hpp"
 
@@ -12,14 +13,16 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
                             num::sparse_store& store, rt::vec1<double>& rhs, std::int32_t& IER) {
   rt::text_out& con = rt::console();
   // A family's rows and columns are all known before its terms: the memory the calls will read
-  // first is asked for ahead, rows first, then what each row leads to, so that the fetches
-  // overlap. (The rest group, whose records are not crossed, and large blocks go without.)
+  // first is asked for ahead, rows first, then what each row leads to, and the right-hand
+  // sides, so that the fetches overlap. (The rest group, whose records are not crossed, and large blocks go without.)
   const std::int64_t n_eq = b.equation.d.size();
   if (b.is_rest_group == 0 && n_eq <= 64) {
     const std::span<const std::int32_t> eqs(b.equation.data(), static_cast<std::size_t>(n_eq));
     num::sparse_prefetch_rows(store, eqs);
     for (std::int32_t a : eqs)
       if (a != 0) num::sparse_prefetch_entries(store, a, eqs);
+    for (std::int32_t a : eqs)
+      if (a >= 1 && a <= rhs.size()) rt::prefetch_write(rhs.data() + (a - 1));
   }
   // The terms of one row come one after another: up to eight of them go in together, through
   // one walk of the row. The store sees the same calls in the same order as one by one.
@@ -30,7 +33,7 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
   // The rest group's records come one after another for each effect, and the rows of its
   // terms are scattered over the store: the memory for the record a few places on is asked
   // for in three steps, each one's loads in flight before the next reads them. Far ahead the
-  // row's head and table index, nearer what they lead to (the head entry or the table cells),
+  // row's head and table index (and its right-hand side), nearer what they lead to (the head entry or the table cells),
   // nearest the values of the entries found.
   const std::int32_t n = b.n_records;
   auto ahead = [&](std::int32_t i, std::int32_t l) {
@@ -41,6 +44,7 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
     if (l + far <= n) {
       const std::int32_t a = b.equation(i, l + far);
       num::sparse_prefetch_rows(store, std::span<const std::int32_t>(&a, 1));
+      if (a >= 1 && a <= rhs.size()) rt::prefetch_write(rhs.data() + (a - 1));
     }
     if (l + mid <= n)
       num::sparse_prefetch_entries(store, b.equation(i, l + mid), record_columns(l + mid));
