@@ -14,7 +14,8 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
   rt::text_out& con = rt::console();
   // A family's rows and columns are all known before its terms: the memory the calls will read
   // first is asked for ahead, rows first, then what each row leads to, and the right-hand
-  // sides, so that the fetches overlap. (The rest group, whose records are not crossed, and large blocks go without.)
+  // sides, so that the fetches overlap. (The rest group, whose records are not crossed, and
+  // large blocks go without.)
   const std::int64_t n_eq = b.equation.d.size();
   if (b.is_rest_group == 0 && n_eq <= 64) {
     const std::span<const std::int32_t> eqs(b.equation.data(), static_cast<std::size_t>(n_eq));
@@ -33,8 +34,8 @@ void add_family_block_terms(const family_block& b, std::int32_t n_effects,
   // The rest group's records come one after another for each effect, and the rows of its
   // terms are scattered over the store: the memory for the record a few places on is asked
   // for in three steps, each one's loads in flight before the next reads them. Far ahead the
-  // row's head and table index (and its right-hand side), nearer what they lead to (the head entry or the table cells),
-  // nearest the values of the entries found.
+  // row's head and table index (and its right-hand side), nearer what they lead to (the head
+  // entry or the table cells), nearest the values of the entries found.
   const std::int32_t n = b.n_records;
   auto ahead = [&](std::int32_t i, std::int32_t l) {
     constexpr std::int32_t near = 4, mid = 2 * near, far = 3 * near;
